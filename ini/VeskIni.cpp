@@ -1,0 +1,634 @@
+// The portable core of the wide INI library: no Windows header here, so that it also builds
+// natively with the sanitizers and the fuzzer.
+#include "VeskIni.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+#include "VeskError.h"
+
+namespace {
+
+constexpr char16_t UnitCR = u'\r';
+constexpr char16_t UnitLF = u'\n';
+
+bool IsTrimmed(char16_t Unit) {
+    return Unit <= 0x20;
+}
+
+// Takes U+0000 to U+0020 off both ends, nothing else.
+std::u16string_view Trim(std::u16string_view Text) {
+    size_t First = 0;
+    size_t Last = Text.size();
+    while (First < Last && IsTrimmed(Text[First])) {
+        ++First;
+    }
+    while (Last > First && IsTrimmed(Text[Last - 1])) {
+        --Last;
+    }
+    return Text.substr(First, Last - First);
+}
+
+TVeskWideString Decimal(int32_t Value) {
+    std::string Digits = std::to_string(Value);
+    return TVeskWideString(Digits.begin(), Digits.end());
+}
+
+} // namespace
+
+void VeskListIndexError(int32_t Index) {
+    throw EVeskError("List index out of bounds (" + std::to_string(Index) + ")");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Streams
+
+void TVeskStream::ReadBuffer(void* Buffer, size_t Count) {
+    if (Count != 0 && Read(Buffer, Count) != Count) {
+        throw EVeskError("Stream read error");
+    }
+}
+
+void TVeskStream::WriteBuffer(const void* Buffer, size_t Count) {
+    if (Count != 0 && Write(Buffer, Count) != Count) {
+        throw EVeskError("Stream write error");
+    }
+}
+
+void TVeskMemoryStream::SetPosition(int64_t Position) {
+    FPosition = Position < 0 ? 0 : Position;
+}
+
+void TVeskMemoryStream::Reserve(int64_t Needed) {
+    if (Needed <= FCapacity) {
+        return;
+    }
+    if (Needed > MaxSize) {
+        throw EVeskError("Out of memory while expanding memory stream");
+    }
+    // Doubling keeps a long run of small writes linear.
+    int64_t NewCapacity = FCapacity < 256 ? 256 : FCapacity * 2;
+    if (NewCapacity < Needed) {
+        NewCapacity = Needed;
+    }
+    if (NewCapacity > MaxSize) {
+        NewCapacity = MaxSize;
+    }
+    std::unique_ptr<uint8_t[]> NewMemory(new (std::nothrow)
+                                             uint8_t[static_cast<size_t>(NewCapacity)]);
+    if (!NewMemory) {
+        throw EVeskError("Out of memory while expanding memory stream");
+    }
+    if (FSize > 0) {
+        std::memcpy(NewMemory.get(), FMemory.get(), static_cast<size_t>(FSize));
+    }
+    FMemory = std::move(NewMemory);
+    FCapacity = NewCapacity;
+}
+
+void TVeskMemoryStream::SetSize(int64_t NewSize) {
+    if (NewSize < 0) {
+        NewSize = 0;
+    }
+    Reserve(NewSize);
+    if (NewSize > FSize) {
+        std::memset(FMemory.get() + FSize, 0, static_cast<size_t>(NewSize - FSize));
+    }
+    FSize = NewSize;
+}
+
+size_t TVeskMemoryStream::Read(void* Buffer, size_t Count) {
+    if (FPosition >= FSize || Count == 0) {
+        return 0;
+    }
+    const int64_t Available = FSize - FPosition;
+    const size_t Taken =
+        static_cast<int64_t>(Count) < Available ? Count : static_cast<size_t>(Available);
+    std::memcpy(Buffer, FMemory.get() + FPosition, Taken);
+    FPosition += static_cast<int64_t>(Taken);
+    return Taken;
+}
+
+size_t TVeskMemoryStream::Write(const void* Buffer, size_t Count) {
+    if (Count == 0) {
+        return 0;
+    }
+    if (FPosition > MaxSize ||
+        static_cast<uint64_t>(Count) > static_cast<uint64_t>(MaxSize - FPosition)) {
+        throw EVeskError("Out of memory while expanding memory stream");
+    }
+    const int64_t End = FPosition + static_cast<int64_t>(Count);
+    if (End > FSize) {
+        SetSize(End);
+    }
+    std::memcpy(FMemory.get() + FPosition, Buffer, Count);
+    FPosition = End;
+    return Count;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Wide string list
+
+TVeskWideStringListItem::TVeskWideStringListItem(TVeskWideStringList* Owner, TVeskWideString Text,
+                                                 int32_t Data) {
+    SetOwner(Owner);
+    FText = std::move(Text);
+    FData = Data;
+}
+
+TVeskWideStringListItem::~TVeskWideStringListItem() {
+    SetOwner(nullptr);
+}
+
+void TVeskWideStringListItem::SetOwner(TVeskWideStringList* NewOwner) {
+    VeskMoveOwned<TVeskWideStringListItem, TVeskWideStringList>(
+        this, FOwner, NewOwner, [](TVeskWideStringList & List) -> auto& { return List.FItemList; });
+}
+
+TVeskWideStringList::~TVeskWideStringList() {
+    Clear();
+}
+
+int32_t TVeskWideStringList::Add(TVeskWideString Text, int32_t Data) {
+    const int32_t Index = Count();
+    new TVeskWideStringListItem(this, std::move(Text), Data);
+    return Index;
+}
+
+void TVeskWideStringList::Clear() {
+    VeskFreeOwned(FItemList);
+}
+
+TVeskWideStringListItem* TVeskWideStringList::Items(int32_t Index) const {
+    if (Index < 0 || Index >= Count()) {
+        VeskListIndexError(Index);
+    }
+    return FItemList->At(Index);
+}
+
+TVeskWideString TVeskWideStringList::Strings(int32_t Index) const {
+    return Items(Index)->Text();
+}
+
+void TVeskWideStringList::LoadFromStream(TVeskStream& Stream) {
+    Clear();
+    const int64_t Total = Stream.Size();
+    const int64_t Remaining = Total - Stream.Position();
+    if (Remaining <= 0) {
+        return;
+    }
+    std::unique_ptr<uint8_t[]> Bytes(new uint8_t[static_cast<size_t>(Remaining)]);
+    Stream.ReadBuffer(Bytes.get(), static_cast<size_t>(Remaining));
+
+    // A stream of 4 bytes or more always starts with a byte-order mark, whatever it holds;
+    // a shorter one has none. Only FE FF selects big-endian.
+    size_t Offset = 0;
+    bool BigEndian = false;
+    const size_t Size = static_cast<size_t>(Remaining);
+    if (Total >= 4) {
+        if (Size < 2) {
+            return;
+        }
+        BigEndian = Bytes[0] == 0xFE && Bytes[1] == 0xFF;
+        Offset = 2;
+    }
+    // A last byte without a partner is ignored.
+    const size_t UnitCount = (Size - Offset) / 2;
+    TVeskWideString Units(UnitCount, u'\0');
+    const uint8_t* Pair = Bytes.get() + Offset;
+    for (size_t I = 0; I < UnitCount; ++I, Pair += 2) {
+        Units[I] = BigEndian ? static_cast<char16_t>(Pair[0] << 8 | Pair[1])
+                             : static_cast<char16_t>(Pair[1] << 8 | Pair[0]);
+    }
+    Bytes.reset();
+
+    // CR, LF, CR LF and LF CR each end one line; CR CR or LF LF leave an empty line between.
+    enum class TPending { None, AfterCR, AfterLF };
+    TPending Pending = TPending::None;
+    size_t LineStart = 0;
+    const std::u16string_view All(Units);
+    for (size_t I = 0; I < UnitCount; ++I) {
+        const char16_t Unit = Units[I];
+        if (Unit != UnitCR && Unit != UnitLF) {
+            Pending = TPending::None;
+            continue;
+        }
+        const TPending Same = Unit == UnitCR ? TPending::AfterCR : TPending::AfterLF;
+        if (Pending == TPending::None) {
+            Add(TVeskWideString(All.substr(LineStart, I - LineStart)), 0);
+            Pending = Same;
+        } else if (Pending == Same) {
+            Add(TVeskWideString(), 0);
+        } else {
+            Pending = TPending::None;
+        }
+        LineStart = I + 1;
+    }
+    if (LineStart < UnitCount) {
+        Add(TVeskWideString(All.substr(LineStart)), 0);
+    }
+}
+
+void TVeskWideStringList::SaveToStream(TVeskStream& Stream) const {
+    const int32_t Lines = Count();
+    size_t Size = 2;
+    for (int32_t I = 0; I < Lines; ++I) {
+        Size += 2 * FItemList->At(I)->Text().size() + (I > 0 ? 4 : 0);
+    }
+    // Encoded whole first, so that the stream sees one write.
+    std::unique_ptr<uint8_t[]> Bytes(new uint8_t[Size]);
+    uint8_t* Out = Bytes.get();
+    auto Put = [&Out](char16_t Unit) {
+        *Out++ = static_cast<uint8_t>(Unit & 0xFF);
+        *Out++ = static_cast<uint8_t>(Unit >> 8);
+    };
+    Put(0xFEFF);
+    for (int32_t I = 0; I < Lines; ++I) {
+        if (I > 0) {
+            Put(UnitCR);
+            Put(UnitLF);
+        }
+        for (char16_t Unit : FItemList->At(I)->Text()) {
+            Put(Unit);
+        }
+    }
+    Stream.WriteBuffer(Bytes.get(), Size);
+}
+
+// ---------------------------------------------------------------------------------------------
+// INI values
+
+TVeskIniValue::TVeskIniValue(TVeskIniKey* Owner) {
+    SetOwner(Owner);
+}
+
+TVeskIniValue::~TVeskIniValue() {
+    SetOwner(nullptr);
+}
+
+void TVeskIniValue::SetOwner(TVeskIniKey* NewOwner) {
+    VeskMoveOwned<TVeskIniValue, TVeskIniKey>(
+        this, FOwner, NewOwner, [](TVeskIniKey & Key) -> auto& { return Key.FValueList; });
+}
+
+namespace {
+
+int HexDigit(char16_t Unit) {
+    if (Unit >= u'0' && Unit <= u'9') {
+        return Unit - u'0';
+    }
+    if (Unit >= u'a' && Unit <= u'f') {
+        return Unit - u'a' + 10;
+    }
+    if (Unit >= u'A' && Unit <= u'F') {
+        return Unit - u'A' + 10;
+    }
+    return -1;
+}
+
+// Spaces, one sign, then "$", "x", "X", "0x" or "0X" and up to eight significant hex digits,
+// or decimal digits within the signed 32-bit range; nothing after the digits. Reading stops at
+// the first U+0000. Only ASCII digits count.
+bool ReadInteger(std::u16string_view Text, int32_t& Result) {
+    const size_t End = std::min(Text.find(u'\0'), Text.size());
+    size_t At = 0;
+    while (At < End && Text[At] == u' ') {
+        ++At;
+    }
+    bool Negative = false;
+    if (At < End && (Text[At] == u'-' || Text[At] == u'+')) {
+        Negative = Text[At] == u'-';
+        ++At;
+    }
+    bool Hex = false;
+    if (At < End && (Text[At] == u'$' || Text[At] == u'x' || Text[At] == u'X')) {
+        Hex = true;
+        At += 1;
+    } else if (At + 1 < End && Text[At] == u'0' && (Text[At + 1] == u'x' || Text[At + 1] == u'X')) {
+        Hex = true;
+        At += 2;
+    }
+    if (At >= End) {
+        return false;
+    }
+    if (Hex) {
+        uint32_t Bits = 0;
+        int Significant = 0;
+        for (; At < End; ++At) {
+            const int Digit = HexDigit(Text[At]);
+            if (Digit < 0) {
+                return false;
+            }
+            if (Significant > 0 || Digit != 0) {
+                if (++Significant > 8) {
+                    return false;
+                }
+            }
+            Bits = Bits << 4 | static_cast<uint32_t>(Digit);
+        }
+        // Two's complement: "$FFFFFFFF" is -1 and "-$FFFFFFFF" is 1.
+        Result = static_cast<int32_t>(Negative ? 0u - Bits : Bits);
+        return true;
+    }
+    const uint32_t Limit = Negative ? 2147483648u : 2147483647u;
+    uint32_t Magnitude = 0;
+    for (; At < End; ++At) {
+        const char16_t Unit = Text[At];
+        if (Unit < u'0' || Unit > u'9') {
+            return false;
+        }
+        const uint32_t Digit = Unit - u'0';
+        if (Magnitude > (Limit - Digit) / 10) {
+            return false;
+        }
+        Magnitude = Magnitude * 10 + Digit;
+    }
+    Result = static_cast<int32_t>(Negative ? 0u - Magnitude : Magnitude);
+    return true;
+}
+
+} // namespace
+
+int32_t TVeskIniValue::AsInteger() {
+    int32_t Result = 0;
+    if (ReadInteger(Text, Result)) {
+        return Result;
+    }
+    Text = u"0";
+    return 0;
+}
+
+void TVeskIniValue::SetInteger(int32_t Value) {
+    Text = Decimal(Value);
+}
+
+void TVeskIniValue::SetString(const TVeskWideString& Value) {
+    Text = u'"' + Value + u'"';
+}
+
+// ---------------------------------------------------------------------------------------------
+// INI keys
+
+TVeskIniKey::TVeskIniKey(TVeskIniSection* Owner, TVeskWideString Name) {
+    SetOwner(Owner);
+    FName = std::move(Name);
+}
+
+TVeskIniKey::~TVeskIniKey() {
+    Clear();
+    SetOwner(nullptr);
+}
+
+void TVeskIniKey::SetOwner(TVeskIniSection* NewOwner) {
+    VeskMoveOwned<TVeskIniKey, TVeskIniSection>(
+        this, FOwner, NewOwner,
+        [](TVeskIniSection & Section) -> auto& { return Section.FKeyList; });
+}
+
+void TVeskIniKey::Clear() {
+    VeskFreeOwned(FValueList);
+}
+
+TVeskIniValue* TVeskIniKey::Values(int32_t Index) {
+    if (Index < 0) {
+        VeskListIndexError(Index);
+    }
+    while (Index >= ValueCount()) {
+        AddString(TVeskWideString());
+    }
+    return FValueList->At(Index);
+}
+
+int32_t TVeskIniKey::AddString(const TVeskWideString& Text) {
+    const int32_t Index = ValueCount();
+    (new TVeskIniValue(this))->SetString(Text);
+    return Index;
+}
+
+int32_t TVeskIniKey::AddInteger(int32_t Value) {
+    const int32_t Index = ValueCount();
+    (new TVeskIniValue(this))->SetInteger(Value);
+    return Index;
+}
+
+int32_t TVeskIniKey::AddRaw(TVeskWideString Text) {
+    const int32_t Index = ValueCount();
+    (new TVeskIniValue(this))->Text = std::move(Text);
+    return Index;
+}
+
+TVeskIniValue* TVeskIniKey::FirstValue(int32_t Default) {
+    if (ValueCount() <= 0) {
+        AddInteger(Default);
+    }
+    return Values(0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// INI sections
+
+TVeskIniSection::TVeskIniSection(TVeskIni* Owner, TVeskWideString Name) {
+    SetOwner(Owner);
+    FName = std::move(Name);
+}
+
+TVeskIniSection::~TVeskIniSection() {
+    Clear();
+    SetOwner(nullptr);
+}
+
+void TVeskIniSection::SetOwner(TVeskIni* NewOwner) {
+    VeskMoveOwned<TVeskIniSection, TVeskIni>(
+        this, FOwner, NewOwner, [](TVeskIni & Ini) -> auto& { return Ini.FSectionList; });
+}
+
+void TVeskIniSection::Clear() {
+    VeskFreeOwned(FKeyList);
+}
+
+TVeskIniKey* TVeskIniSection::Keys(int32_t Index) const {
+    if (Index < 0 || Index >= KeyCount()) {
+        VeskListIndexError(Index);
+    }
+    return FKeyList->At(Index);
+}
+
+int32_t TVeskIniSection::IndexOfKey(std::u16string_view Name) const {
+    const int32_t Count = KeyCount();
+    for (int32_t I = 0; I < Count; ++I) {
+        if (FKeyList->At(I)->Name() == Name) {
+            return I;
+        }
+    }
+    return -1;
+}
+
+int32_t TVeskIniSection::AddKey(std::u16string_view Name) {
+    const int32_t Found = IndexOfKey(Name);
+    if (Found >= 0) {
+        return Found;
+    }
+    const int32_t Index = KeyCount();
+    new TVeskIniKey(this, TVeskWideString(Name));
+    return Index;
+}
+
+TVeskIniKey* TVeskIniSection::Key(std::u16string_view Name) {
+    return Keys(AddKey(Name));
+}
+
+// ---------------------------------------------------------------------------------------------
+// INI document
+
+TVeskIni::~TVeskIni() {
+    Clear();
+}
+
+void TVeskIni::Clear() {
+    VeskFreeOwned(FSectionList);
+}
+
+TVeskIniSection* TVeskIni::Sections(int32_t Index) const {
+    if (Index < 0 || Index >= SectionCount()) {
+        VeskListIndexError(Index);
+    }
+    return FSectionList->At(Index);
+}
+
+int32_t TVeskIni::IndexOfSection(std::u16string_view Name) const {
+    const int32_t Count = SectionCount();
+    for (int32_t I = 0; I < Count; ++I) {
+        if (FSectionList->At(I)->Name() == Name) {
+            return I;
+        }
+    }
+    return -1;
+}
+
+int32_t TVeskIni::AddSection(std::u16string_view Name) {
+    const int32_t Found = IndexOfSection(Name);
+    if (Found >= 0) {
+        return Found;
+    }
+    const int32_t Index = SectionCount();
+    new TVeskIniSection(this, TVeskWideString(Name));
+    return Index;
+}
+
+TVeskIniSection* TVeskIni::Section(std::u16string_view Name) {
+    return Sections(AddSection(Name));
+}
+
+namespace {
+
+// Get-or-add by name gives the first object of that name. A big file would make that a scan
+// per line, so the parser remembers, for the length of one call, where each name first
+// stands. Nothing is removed while it parses, so a remembered first match stays the first.
+class TNameIndex {
+public:
+    TVeskIniSection* Section(TVeskIni& Ini, std::u16string_view Name) {
+        if (!SectionsIndexed) {
+            for (int32_t I = 0; I < Ini.SectionCount(); ++I) {
+                Sections.emplace(Ini.Sections(I)->Name(), Ini.Sections(I));
+            }
+            SectionsIndexed = true;
+        }
+        auto Found = Sections.find(Name);
+        if (Found != Sections.end()) {
+            return Found->second;
+        }
+        TVeskIniSection* Added = Ini.Section(Name);
+        Sections.emplace(Added->Name(), Added);
+        return Added;
+    }
+
+    TVeskIniKey* Key(TVeskIniSection& Section, std::u16string_view Name) {
+        auto& Keys = KeysOf[&Section];
+        if (!Keys.Indexed) {
+            for (int32_t I = 0; I < Section.KeyCount(); ++I) {
+                Keys.Names.emplace(Section.Keys(I)->Name(), Section.Keys(I));
+            }
+            Keys.Indexed = true;
+        }
+        auto Found = Keys.Names.find(Name);
+        if (Found != Keys.Names.end()) {
+            return Found->second;
+        }
+        TVeskIniKey* Added = Section.Key(Name);
+        Keys.Names.emplace(Added->Name(), Added);
+        return Added;
+    }
+
+private:
+    struct TKeys {
+        bool Indexed = false;
+        std::unordered_map<std::u16string_view, TVeskIniKey*> Names;
+    };
+    bool SectionsIndexed = false;
+    std::unordered_map<std::u16string_view, TVeskIniSection*> Sections;
+    std::unordered_map<const TVeskIniSection*, TKeys> KeysOf;
+};
+
+bool IsSectionHeader(std::u16string_view Line) {
+    return Line.size() >= 3 && Line.front() == u'[' && Line.back() == u']';
+}
+
+void ParseKeyLine(TNameIndex& Index, TVeskIniSection& Section, std::u16string_view Line) {
+    // Only the first "=" separates; every "," cuts a value, and a "," that ends the line
+    // gives no value after it.
+    const size_t Equals = Line.find(u'=');
+    TVeskIniKey* Key = Index.Key(Section, Trim(Line.substr(0, Equals)));
+    size_t At = Equals == std::u16string_view::npos ? Line.size() : Equals + 1;
+    do {
+        const size_t Comma = std::min(Line.find(u',', At), Line.size());
+        Key->AddRaw(TVeskWideString(Trim(Line.substr(At, Comma - At))));
+        At = Comma + 1;
+    } while (At < Line.size());
+}
+
+} // namespace
+
+void TVeskIni::LoadFromStrings(const TVeskWideStringList& Lines) {
+    TNameIndex Index;
+    TVeskIniSection* Current = nullptr;
+    const int32_t Count = Lines.Count();
+    for (int32_t I = 0; I < Count; ++I) {
+        const std::u16string_view Line = Lines.Items(I)->Text();
+        if (Line.empty()) {
+            continue;
+        }
+        if (IsSectionHeader(Line)) {
+            Current = Index.Section(*this, Line.substr(1, Line.size() - 2));
+        } else if (Current != nullptr) {
+            ParseKeyLine(Index, *Current, Line);
+        }
+    }
+}
+
+void TVeskIni::SaveToStrings(TVeskWideStringList& Lines) const {
+    const int32_t Count = SectionCount();
+    TVeskWideString Line;
+    for (int32_t S = 0; S < Count; ++S) {
+        const TVeskIniSection& Section = *FSectionList->At(S);
+        if (S > 0) {
+            Lines.Add(TVeskWideString(), 0);
+        }
+        Lines.Add(u'[' + Section.Name() + u']', 0);
+        for (int32_t K = 0; K < Section.KeyCount(); ++K) {
+            const TVeskIniKey& Key = *Section.Keys(K);
+            Line = Key.Name();
+            Line += u" = ";
+            for (int32_t V = 0; V < Key.ValueCount(); ++V) {
+                if (V > 0) {
+                    Line += u',';
+                }
+                Line += Key.ValueList()->At(V)->Text;
+            }
+            Lines.Add(Line, 0);
+        }
+    }
+}
