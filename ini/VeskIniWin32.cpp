@@ -1,0 +1,227 @@
+// File operations of the wide INI library, on the Win32 8-bit file API. File names are wide
+// strings and reach the file system through the thread's ANSI code page.
+#include <windows.h>
+
+#include <string>
+
+#include "VeskError.h"
+#include "VeskIni.h"
+
+namespace {
+
+std::string ToAnsi(const TVeskWideString& Text) {
+    if (Text.empty()) {
+        return std::string();
+    }
+    const auto* Wide = reinterpret_cast<const wchar_t*>(Text.data());
+    const int Length = static_cast<int>(Text.size());
+    const int Needed =
+        WideCharToMultiByte(CP_THREAD_ACP, 0, Wide, Length, nullptr, 0, nullptr, nullptr);
+    std::string Result(static_cast<size_t>(Needed > 0 ? Needed : 0), '\0');
+    if (Needed > 0) {
+        WideCharToMultiByte(CP_THREAD_ACP, 0, Wide, Length, Result.data(), Needed, nullptr,
+                            nullptr);
+    }
+    // CreateFileA reads up to the first NUL anyway; keep the messages alike.
+    return Result.substr(0, Result.find('\0'));
+}
+
+// The system's message for an error code, without the blanks, line break and period that
+// FormatMessage puts at its end.
+std::string SystemErrorText(DWORD Code) {
+    char* Buffer = nullptr;
+    const DWORD Length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, Code, 0, reinterpret_cast<char*>(&Buffer), 0, nullptr);
+    std::string Text(Buffer != nullptr ? Buffer : "", Length);
+    if (Buffer != nullptr) {
+        LocalFree(Buffer);
+    }
+    while (!Text.empty() &&
+           (static_cast<unsigned char>(Text.back()) <= ' ' || Text.back() == '.')) {
+        Text.pop_back();
+    }
+    return Text;
+}
+
+// The name made absolute against the current directory, as the messages show it.
+std::string FullPath(const std::string& Name, std::string* Folder = nullptr) {
+    char Buffer[MAX_PATH * 4];
+    char* FilePart = nullptr;
+    const DWORD Length = GetFullPathNameA(Name.c_str(), sizeof Buffer, Buffer, &FilePart);
+    if (Length == 0 || Length >= sizeof Buffer) {
+        if (Folder != nullptr) {
+            *Folder = ".";
+        }
+        return Name;
+    }
+    if (Folder != nullptr) {
+        *Folder = FilePart != nullptr ? std::string(Buffer, FilePart) : std::string(Buffer);
+    }
+    return std::string(Buffer, Length);
+}
+
+[[noreturn]] void FileError(const char* What, const std::string& Name, DWORD Code) {
+    throw EVeskError(std::string(What) + " \"" + FullPath(Name) + "\". " + SystemErrorText(Code));
+}
+
+// A directory is not a file here.
+bool FileExists(const std::string& Name) {
+    const DWORD Attributes = GetFileAttributesA(Name.c_str());
+    return Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+class TFileHandle {
+public:
+    explicit TFileHandle(HANDLE Handle) : FHandle(Handle) {}
+    ~TFileHandle() { Close(); }
+    TFileHandle(const TFileHandle&) = delete;
+    TFileHandle& operator=(const TFileHandle&) = delete;
+
+    bool Valid() const { return FHandle != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return FHandle; }
+    bool Close() {
+        const bool Closed = !Valid() || CloseHandle(FHandle) != 0;
+        FHandle = INVALID_HANDLE_VALUE;
+        return Closed;
+    }
+
+private:
+    HANDLE FHandle;
+};
+
+// Removes the new file of a save that did not get as far as replacing the target.
+class TNewFile {
+public:
+    explicit TNewFile(std::string Name) : FName(std::move(Name)) {}
+    ~TNewFile() {
+        if (!FName.empty()) {
+            DeleteFileA(FName.c_str());
+        }
+    }
+    TNewFile(const TNewFile&) = delete;
+    TNewFile& operator=(const TNewFile&) = delete;
+
+    const std::string& Name() const { return FName; }
+    void Keep() { FName.clear(); }
+
+private:
+    std::string FName;
+};
+
+void ReadWholeFile(const std::string& Name, TVeskMemoryStream& Stream) {
+    // Others may read meanwhile, nobody may write.
+    TFileHandle File(CreateFileA(Name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!File.Valid()) {
+        FileError("Cannot open file", Name, GetLastError());
+    }
+    LARGE_INTEGER Size;
+    if (!GetFileSizeEx(File.Get(), &Size)) {
+        throw EVeskError("Stream read error");
+    }
+    Stream.SetSize(Size.QuadPart);
+    int64_t Done = 0;
+    while (Done < Size.QuadPart) {
+        const int64_t Left = Size.QuadPart - Done;
+        const DWORD Chunk = Left > (1 << 24) ? (1 << 24) : static_cast<DWORD>(Left);
+        DWORD Read = 0;
+        if (!ReadFile(File.Get(), Stream.Memory() + Done, Chunk, &Read, nullptr) || Read == 0) {
+            throw EVeskError("Stream read error");
+        }
+        Done += Read;
+    }
+}
+
+// The target is never emptied and then written: the bytes go to a new file in the same
+// folder, which then takes the target's place. A save that fails at any point leaves the
+// target exactly as it was.
+void WriteWholeFile(const std::string& Name, const uint8_t* Bytes, int64_t Size) {
+    std::string Folder;
+    FullPath(Name, &Folder);
+    char TempName[MAX_PATH];
+    if (!GetTempFileNameA(Folder.c_str(), "vsk", 0, TempName)) {
+        FileError("Cannot create file", Name, GetLastError());
+    }
+    TNewFile NewFile(TempName);
+    {
+        TFileHandle File(CreateFileA(TempName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!File.Valid()) {
+            FileError("Cannot create file", Name, GetLastError());
+        }
+        int64_t Done = 0;
+        while (Done < Size) {
+            const int64_t Left = Size - Done;
+            const DWORD Chunk = Left > (1 << 24) ? (1 << 24) : static_cast<DWORD>(Left);
+            DWORD Written = 0;
+            if (!WriteFile(File.Get(), Bytes + Done, Chunk, &Written, nullptr) || Written == 0) {
+                throw EVeskError("Stream write error");
+            }
+            Done += Written;
+        }
+        // On disk before it replaces the target, so that a crash leaves old or new, not a cut.
+        if (!FlushFileBuffers(File.Get()) || !File.Close()) {
+            throw EVeskError("Stream write error");
+        }
+    }
+    if (FileExists(Name)) {
+        // Keeps the target's attributes; without a backup name a failure leaves both files.
+        if (ReplaceFileA(Name.c_str(), TempName, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                         nullptr)) {
+            NewFile.Keep();
+            return;
+        }
+        const DWORD Code = GetLastError();
+        if (Code != ERROR_UNABLE_TO_MOVE_REPLACEMENT || FileExists(Name)) {
+            FileError("Cannot create file", Name, Code);
+        }
+        // The target was removed but the new file not renamed: finish the move, and never
+        // remove the only copy left.
+        if (!MoveFileExA(TempName, Name.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            const DWORD MoveCode = GetLastError();
+            NewFile.Keep();
+            FileError("Cannot create file", Name, MoveCode);
+        }
+        NewFile.Keep();
+        return;
+    }
+    if (!MoveFileExA(TempName, Name.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        FileError("Cannot create file", Name, GetLastError());
+    }
+    NewFile.Keep();
+}
+
+} // namespace
+
+void TVeskWideStringList::LoadFromFile(const TVeskWideString& FileName) {
+    const std::string Name = ToAnsi(FileName);
+    if (!FileExists(Name)) {
+        return;
+    }
+    TVeskMemoryStream Stream;
+    ReadWholeFile(Name, Stream);
+    Stream.SetPosition(0);
+    LoadFromStream(Stream);
+}
+
+void TVeskWideStringList::SaveToFile(const TVeskWideString& FileName) const {
+    TVeskMemoryStream Stream;
+    SaveToStream(Stream);
+    WriteWholeFile(ToAnsi(FileName), Stream.Memory(), Stream.Size());
+}
+
+void TVeskIni::LoadFromFile(const TVeskWideString& FileName) {
+    if (!FileExists(ToAnsi(FileName))) {
+        return;
+    }
+    TVeskWideStringList Lines;
+    Lines.LoadFromFile(FileName);
+    LoadFromStrings(Lines);
+}
+
+void TVeskIni::SaveToFile(const TVeskWideString& FileName) const {
+    TVeskWideStringList Lines;
+    SaveToStrings(Lines);
+    Lines.SaveToFile(FileName);
+}
