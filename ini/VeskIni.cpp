@@ -358,7 +358,8 @@ int32_t TVeskIniValue::AsInteger() {
     if (ReadInteger(Text, Result)) {
         return Result;
     }
-    Text = u"0";
+    // assign(1, ...) rather than = u"0": GCC 12 warns falsely (-Wrestrict) on the latter.
+    Text.assign(1, u'0');
     return 0;
 }
 

@@ -45,18 +45,11 @@ std::string SystemErrorText(DWORD Code) {
 }
 
 // The name made absolute against the current directory, as the messages show it.
-std::string FullPath(const std::string& Name, std::string* Folder = nullptr) {
+std::string FullPath(const std::string& Name) {
     char Buffer[MAX_PATH * 4];
-    char* FilePart = nullptr;
-    const DWORD Length = GetFullPathNameA(Name.c_str(), sizeof Buffer, Buffer, &FilePart);
+    const DWORD Length = GetFullPathNameA(Name.c_str(), sizeof Buffer, Buffer, nullptr);
     if (Length == 0 || Length >= sizeof Buffer) {
-        if (Folder != nullptr) {
-            *Folder = ".";
-        }
         return Name;
-    }
-    if (Folder != nullptr) {
-        *Folder = FilePart != nullptr ? std::string(Buffer, FilePart) : std::string(Buffer);
     }
     return std::string(Buffer, Length);
 }
@@ -64,6 +57,10 @@ std::string FullPath(const std::string& Name, std::string* Folder = nullptr) {
 [[noreturn]] void FileError(const char* What, const std::string& Name, DWORD Code) {
     throw EVeskError(std::string(What) + " \"" + FullPath(Name) + "\". " + SystemErrorText(Code));
 }
+
+constexpr DWORD KeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                 FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                 FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 // A directory is not a file here.
 bool FileExists(const std::string& Name) {
@@ -96,6 +93,8 @@ public:
     explicit TNewFile(std::string Name) : FName(std::move(Name)) {}
     ~TNewFile() {
         if (!FName.empty()) {
+            // It may carry the target's read-only attribute by now.
+            SetFileAttributesA(FName.c_str(), FILE_ATTRIBUTE_NORMAL);
             DeleteFileA(FName.c_str());
         }
     }
@@ -133,60 +132,38 @@ void ReadWholeFile(const std::string& Name, TVeskMemoryStream& Stream) {
     }
 }
 
-// The target is never emptied and then written: the bytes go to a new file in the same
-// folder, which then takes the target's place. A save that fails at any point leaves the
-// target exactly as it was.
+// The target is never emptied and then written: the bytes go to a new file beside it, which
+// then takes its place. A save that fails at any point leaves the target exactly as it was.
+// (ReplaceFileA would also keep the target's attributes, but Wine's loses them and leaves a
+// file of its own behind when it fails, so the attributes are carried over by hand.)
 void WriteWholeFile(const std::string& Name, const uint8_t* Bytes, int64_t Size) {
-    std::string Folder;
-    FullPath(Name, &Folder);
-    char TempName[MAX_PATH];
-    if (!GetTempFileNameA(Folder.c_str(), "vsk", 0, TempName)) {
+    const std::string NewName = Name + ".new";
+    TFileHandle File(CreateFileA(NewName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!File.Valid()) {
         FileError("Cannot create file", Name, GetLastError());
     }
-    TNewFile NewFile(TempName);
-    {
-        TFileHandle File(CreateFileA(TempName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!File.Valid()) {
-            FileError("Cannot create file", Name, GetLastError());
-        }
-        int64_t Done = 0;
-        while (Done < Size) {
-            const int64_t Left = Size - Done;
-            const DWORD Chunk = Left > (1 << 24) ? (1 << 24) : static_cast<DWORD>(Left);
-            DWORD Written = 0;
-            if (!WriteFile(File.Get(), Bytes + Done, Chunk, &Written, nullptr) || Written == 0) {
-                throw EVeskError("Stream write error");
-            }
-            Done += Written;
-        }
-        // On disk before it replaces the target, so that a crash leaves old or new, not a cut.
-        if (!FlushFileBuffers(File.Get()) || !File.Close()) {
+    TNewFile NewFile(NewName);
+    int64_t Done = 0;
+    while (Done < Size) {
+        const int64_t Left = Size - Done;
+        const DWORD Chunk = Left > (1 << 24) ? (1 << 24) : static_cast<DWORD>(Left);
+        DWORD Written = 0;
+        if (!WriteFile(File.Get(), Bytes + Done, Chunk, &Written, nullptr) || Written == 0) {
             throw EVeskError("Stream write error");
         }
+        Done += Written;
     }
-    if (FileExists(Name)) {
-        // Keeps the target's attributes; without a backup name a failure leaves both files.
-        if (ReplaceFileA(Name.c_str(), TempName, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                         nullptr)) {
-            NewFile.Keep();
-            return;
-        }
-        const DWORD Code = GetLastError();
-        if (Code != ERROR_UNABLE_TO_MOVE_REPLACEMENT || FileExists(Name)) {
-            FileError("Cannot create file", Name, Code);
-        }
-        // The target was removed but the new file not renamed: finish the move, and never
-        // remove the only copy left.
-        if (!MoveFileExA(TempName, Name.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            const DWORD MoveCode = GetLastError();
-            NewFile.Keep();
-            FileError("Cannot create file", Name, MoveCode);
-        }
-        NewFile.Keep();
-        return;
+    // On disk before it replaces the target, so that a crash leaves the old or the new file.
+    if (!FlushFileBuffers(File.Get()) || !File.Close()) {
+        throw EVeskError("Stream write error");
     }
-    if (!MoveFileExA(TempName, Name.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    const DWORD Attributes = GetFileAttributesA(Name.c_str());
+    if (Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        SetFileAttributesA(NewName.c_str(), Attributes & KeptAttributes);
+    }
+    if (!MoveFileExA(NewName.c_str(), Name.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         FileError("Cannot create file", Name, GetLastError());
     }
     NewFile.Keep();
