@@ -9,7 +9,7 @@ source "$(dirname "$0")/common.sh"
 vesk_build
 
 # One wineserver for the whole run, so that every test's Wine start is quick.
-wineserver -p
+wineserver -p </dev/null >/dev/null 2>&1
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
 status=0

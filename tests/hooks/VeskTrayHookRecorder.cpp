@@ -1,0 +1,150 @@
+// A hook library for tests. It records every call, its argument, its result and a
+// timestamp (and its own load and unload) to the file named by VESK_HOOK_LOG, one line
+// each: "<microseconds> <event> <argument> <result>", "-" where there is none.
+//
+// Its behaviour is set through the environment:
+//   VESK_HOOK_INSTALL   results of InstallTrayHook in turn, e.g. "0,0,1"; the last one
+//                       repeats (default "1")
+//   VESK_HOOK_ADD       fixed result of AddMonitor (default: the argument xor 0x5A5A5A5A)
+//   VESK_HOOK_REMOVE    fixed result of RemoveMonitor (default: the argument xor 0x0F0F0F0F)
+//   VESK_HOOK_FIXTURE   register-class: registers "VeskTrayServerWindow" in the program's
+//                       module on load, so the program's own registration fails;
+//                       refuse-create: refuses the creation of that window (CBT hook);
+//                       refuse-destroy: from InstallTrayHook on, refuses its destruction.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+HMODULE Self;
+HHOOK CbtHook;
+int CbtRefusal; // HCBT_CREATEWND or HCBT_DESTROYWND
+unsigned InstallCalls;
+const char ControlWindowClass[] = "VeskTrayServerWindow";
+
+std::string Environment(const char* name) {
+    char buffer[1024];
+    const DWORD length = GetEnvironmentVariableA(name, buffer, sizeof buffer);
+    return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
+}
+
+long long Microseconds() {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return now.QuadPart / frequency.QuadPart * 1000000 +
+           now.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart;
+}
+
+void Record(const char* event, const std::string& argument, const std::string& result) {
+    const std::string path = Environment("VESK_HOOK_LOG");
+    if (path.empty())
+        return;
+    char line[256];
+    const int length = std::snprintf(line, sizeof line, "%lld %s %s %s\n", Microseconds(), event,
+                                     argument.c_str(), result.c_str());
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written;
+    WriteFile(file, line, static_cast<DWORD>(length), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::string Number(long long value) {
+    return std::to_string(value);
+}
+
+bool IsControlWindow(HWND window) {
+    char name[64];
+    return GetClassNameA(window, name, sizeof name) > 0 &&
+           std::strcmp(name, ControlWindowClass) == 0;
+}
+
+LRESULT CALLBACK RefusingCbtProc(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == CbtRefusal && IsControlWindow(reinterpret_cast<HWND>(wParam)))
+        return 1;
+    return CallNextHookEx(CbtHook, code, wParam, lParam);
+}
+
+void RefuseOnThisThread(int cbtCode) {
+    CbtRefusal = cbtCode;
+    CbtHook = SetWindowsHookExA(WH_CBT, RefusingCbtProc, Self, GetCurrentThreadId());
+}
+
+std::int32_t Configured(const char* name, std::int32_t fallback) {
+    const std::string value = Environment(name);
+    return value.empty() ? fallback
+                         : static_cast<std::int32_t>(std::strtoll(value.c_str(), nullptr, 0));
+}
+
+} // namespace
+
+#define VESK_HOOK_EXPORT extern "C" __declspec(dllexport)
+
+VESK_HOOK_EXPORT DWORD WINAPI InstallTrayHook() {
+    std::vector<DWORD> results;
+    std::string list = Environment("VESK_HOOK_INSTALL");
+    for (const char* p = list.c_str(); *p;) {
+        char* end;
+        results.push_back(static_cast<DWORD>(std::strtoul(p, &end, 0)));
+        p = *end == ',' ? end + 1 : end + std::strlen(end);
+    }
+    const DWORD result =
+        results.empty()
+            ? 1
+            : results[InstallCalls < results.size() ? InstallCalls : results.size() - 1];
+    ++InstallCalls;
+    if (Environment("VESK_HOOK_FIXTURE") == "refuse-destroy" && !CbtHook)
+        RefuseOnThisThread(HCBT_DESTROYWND);
+    Record("InstallTrayHook", "-", Number(result));
+    return result;
+}
+
+VESK_HOOK_EXPORT void WINAPI UninstallTrayHook() {
+    Record("UninstallTrayHook", "-", "-");
+}
+
+VESK_HOOK_EXPORT std::int32_t WINAPI AddMonitor(std::int32_t value) {
+    const std::int32_t result = Configured("VESK_HOOK_ADD", value ^ 0x5A5A5A5A);
+    Record("AddMonitor", Number(value), Number(result));
+    return result;
+}
+
+#ifndef VESK_HOOK_WITHOUT_REMOVE_MONITOR
+VESK_HOOK_EXPORT std::int32_t WINAPI RemoveMonitor(std::int32_t value) {
+    const std::int32_t result = Configured("VESK_HOOK_REMOVE", value ^ 0x0F0F0F0F);
+    Record("RemoveMonitor", Number(value), Number(result));
+    return result;
+}
+#endif
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        Self = instance;
+        Record("load", "-", "-");
+        const std::string fixture = Environment("VESK_HOOK_FIXTURE");
+        if (fixture == "register-class") {
+            WNDCLASSA windowClass{};
+            windowClass.lpfnWndProc = DefWindowProcA;
+            windowClass.hInstance = GetModuleHandleA(nullptr);
+            windowClass.lpszClassName = ControlWindowClass;
+            RegisterClassA(&windowClass);
+        } else if (fixture == "refuse-create") {
+            RefuseOnThisThread(HCBT_CREATEWND);
+        }
+    } else if (reason == DLL_PROCESS_DETACH) {
+        if (CbtHook)
+            UnhookWindowsHookEx(CbtHook);
+        // A null reserved means FreeLibrary; otherwise the process is ending with it loaded.
+        Record(reserved ? "exit-unload" : "unload", "-", "-");
+    }
+    return TRUE;
+}

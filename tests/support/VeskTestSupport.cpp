@@ -1,0 +1,158 @@
+#include "VeskTestSupport.h"
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace VeskTest {
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        // Nothing signals these conditions (a window appearing in another process); poll.
+        Sleep(2);
+    }
+    return true;
+}
+
+std::optional<TMessageBox> CloseMessageBox(const std::string& caption,
+                                           std::chrono::milliseconds timeout) {
+    HWND box = nullptr;
+    if (!WaitUntil([&] { return (box = FindWindowA("#32770", caption.c_str())) != nullptr; },
+                   timeout))
+        return std::nullopt;
+    TMessageBox result;
+    char text[1024] = {};
+    GetWindowTextA(GetDlgItem(box, 0xFFFF), text, sizeof text);
+    result.Text = text;
+    result.Owner = GetWindow(box, GW_OWNER);
+    result.Style = GetWindowLongA(box, GWL_STYLE);
+    SendMessageA(box, WM_COMMAND, IDOK, 0);
+    return result;
+}
+
+TProcess::TProcess(const std::string& commandLine, const std::string& directory) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    std::string line = commandLine;
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        directory.empty() ? nullptr : directory.c_str(), &startup, &Info))
+        throw std::runtime_error("cannot start " + commandLine);
+}
+
+TProcess::~TProcess() {
+    if (WaitForSingleObject(Info.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(Info.hProcess, 99);
+        WaitForSingleObject(Info.hProcess, 5000);
+    }
+    CloseHandle(Info.hThread);
+    CloseHandle(Info.hProcess);
+}
+
+std::optional<DWORD> TProcess::Wait(std::chrono::milliseconds timeout) {
+    if (WaitForSingleObject(Info.hProcess, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0)
+        return std::nullopt;
+    DWORD code = 0;
+    GetExitCodeProcess(Info.hProcess, &code);
+    return code;
+}
+
+std::string BinDir() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir(path, length);
+    return dir.substr(0, dir.find_last_of("\\/") + 1);
+}
+
+namespace {
+
+void RemoveTree(const std::string& dir) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dir + "*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(dir + name + "\\");
+            else {
+                SetFileAttributesA((dir + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA((dir + name).c_str());
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(dir.c_str());
+}
+
+} // namespace
+
+TScratchDir::TScratchDir() {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    static unsigned counter;
+    for (;;) {
+        Dir = std::string(temp) + "vesk-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+              std::to_string(++counter) + "\\";
+        if (CreateDirectoryA(Dir.c_str(), nullptr))
+            break;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            throw std::runtime_error("cannot create " + Dir);
+    }
+}
+
+TScratchDir::~TScratchDir() {
+    RemoveTree(Dir);
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::vector<THookCall> ReadHookLog(const std::string& path) {
+    std::vector<THookCall> calls;
+    std::istringstream lines(ReadFileBytes(path));
+    THookCall call;
+    while (lines >> call.Time >> call.Event >> call.Argument >> call.Result)
+        calls.push_back(call);
+    return calls;
+}
+
+std::string HookEvents(const std::vector<THookCall>& calls) {
+    std::string events;
+    for (const THookCall& call : calls)
+        events += (events.empty() ? "" : " ") + call.Event;
+    return events;
+}
+
+TEnvironmentVariable::TEnvironmentVariable(std::string name, const std::string& value)
+    : Name(std::move(name)) {
+    char buffer[4096];
+    const DWORD length = GetEnvironmentVariableA(Name.c_str(), buffer, sizeof buffer);
+    if (length > 0 && length < sizeof buffer)
+        Old = std::string(buffer, length);
+    SetEnvironmentVariableA(Name.c_str(), value.c_str());
+}
+
+TEnvironmentVariable::~TEnvironmentVariable() {
+    SetEnvironmentVariableA(Name.c_str(), Old ? Old->c_str() : nullptr);
+}
+
+HWND FindControlWindow() {
+    return FindWindowExA(HWND_MESSAGE, nullptr, "VeskTrayServerWindow", nullptr);
+}
+
+} // namespace VeskTest

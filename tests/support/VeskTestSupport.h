@@ -1,0 +1,89 @@
+// What the Windows tests share: waiting on a condition with a deadline, reading and
+// pressing OK on a message box, running a program, reading a hook library's log.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace VeskTest {
+
+// Polls the condition until it holds or the time is up; true when it held.
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+struct TMessageBox {
+    std::string Text;
+    HWND Owner = nullptr;
+    LONG Style = 0;
+};
+
+// Waits for a message box of this caption, reads it and presses OK.
+std::optional<TMessageBox>
+CloseMessageBox(const std::string& caption,
+                std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+// A running program, ended (if still running) and its handles closed when it goes.
+class TProcess {
+public:
+    TProcess(const std::string& commandLine, const std::string& directory = {});
+    ~TProcess();
+    TProcess(const TProcess&) = delete;
+    TProcess& operator=(const TProcess&) = delete;
+
+    DWORD Id() const { return Info.dwProcessId; }
+    // The exit code once it ended within the time, nothing otherwise.
+    std::optional<DWORD> Wait(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+private:
+    PROCESS_INFORMATION Info{};
+};
+
+// The folder of the test programs and hook libraries, as a Windows path with a trailing
+// separator.
+std::string BinDir();
+// A new empty folder for one test, removed with everything in it when it goes.
+class TScratchDir {
+public:
+    TScratchDir();
+    ~TScratchDir();
+    const std::string& Path() const { return Dir; }
+    std::string File(const std::string& name) const { return Dir + name; }
+
+private:
+    std::string Dir;
+};
+
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// One line of a recording hook library's log.
+struct THookCall {
+    long long Time;
+    std::string Event;
+    std::string Argument;
+    std::string Result;
+};
+std::vector<THookCall> ReadHookLog(const std::string& path);
+// The events alone, in order: "load InstallTrayHook AddMonitor ... unload".
+std::string HookEvents(const std::vector<THookCall>& calls);
+
+// Sets an environment variable for this process and the programs it starts, and puts the
+// old value back when it goes.
+class TEnvironmentVariable {
+public:
+    TEnvironmentVariable(std::string name, const std::string& value);
+    ~TEnvironmentVariable();
+
+private:
+    std::string Name;
+    std::optional<std::string> Old;
+};
+
+HWND FindControlWindow();
+
+} // namespace VeskTest

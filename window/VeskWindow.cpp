@@ -1,0 +1,158 @@
+#include "VeskWindow.h"
+
+namespace {
+
+HINSTANCE ExecutableModule() {
+    return GetModuleHandleA(nullptr);
+}
+
+TVeskWindow* AttachedObject(HWND hwnd) {
+    return reinterpret_cast<TVeskWindow*>(GetWindowLongA(hwnd, GWL_USERDATA));
+}
+
+} // namespace
+
+TVeskWindow::~TVeskWindow() {
+    if (Released)
+        return;
+    if (Handle) {
+        SetWindowLongA(Handle, GWL_USERDATA, 0);
+        DestroyWindow(Handle);
+        Handle = nullptr;
+    }
+    UnregisterClassA(WindowClassName.c_str(), ExecutableModule());
+}
+
+const TVeskMessageMap& TVeskWindow::ClassMessageMap() {
+    static const TVeskMessageMap map{nullptr, {}};
+    return map;
+}
+
+LRESULT TVeskWindow::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    TVeskMessage message{msg, wParam, lParam, 1};
+    const UINT key = msg & 0xFFFF;
+    if (key != 0 && key < 0xC000) {
+        for (const TVeskMessageMap* map = &MessageMap(); map; map = map->Base) {
+            for (const TVeskMessageEntry& entry : map->Entries) {
+                if (entry.Key == key) {
+                    entry.Handler(*this, message);
+                    return message.Result;
+                }
+            }
+        }
+    }
+    UnhandledMessage(message);
+    return message.Result;
+}
+
+void TVeskWindow::FillWindowClass(WNDCLASSA& windowClass) {
+    windowClass = {};
+    windowClass.lpfnWndProc = VeskWindowProc;
+    windowClass.hInstance = ExecutableModule();
+    windowClass.lpszClassName = WindowClassName.c_str();
+}
+
+void TVeskWindow::FillCreateParams(TVeskCreateParams& params) {
+    params = {};
+    params.WndParent = HWND_MESSAGE;
+}
+
+void TVeskWindow::CreateHandle() {
+    WNDCLASSA windowClass;
+    FillWindowClass(windowClass);
+    TVeskCreateParams params;
+    FillCreateParams(params);
+
+    if (!RegisterClassA(&windowClass)) {
+        // 0 and ERROR_FILE_NOT_FOUND are left to window creation to judge: if the class
+        // is really missing, creation fails with its own text.
+        const DWORD code = GetLastError();
+        if (code != 0 && code != ERROR_FILE_NOT_FOUND)
+            throw EVeskError("Could not register window class: " + LastErrorText());
+    }
+    Handle = CreateWindowExA(params.ExStyle, windowClass.lpszClassName, WindowName.c_str(),
+                             params.Style, params.X, params.Y, params.Width, params.Height,
+                             params.WndParent, params.Menu, windowClass.hInstance, nullptr);
+    if (!Handle)
+        throw EVeskError("Could not create window: " + LastErrorText());
+    // Attached only now: messages sent while the window is being created go to
+    // DefWindowProcA and never reach a half-made object.
+    SetWindowLongA(Handle, GWL_USERDATA, reinterpret_cast<LONG>(this));
+}
+
+void TVeskWindow::DestroyHandle() {
+    if (Handle) {
+        SetWindowLongA(Handle, GWL_USERDATA, 0);
+        const BOOL destroyed = DestroyWindow(Handle);
+        Handle = nullptr;
+        if (!destroyed)
+            throw EVeskError("Could not destroy window: " + LastErrorText());
+    }
+    UnregisterClassA(WindowClassName.c_str(), ExecutableModule());
+}
+
+void TVeskWindow::UnhandledMessage(TVeskMessage&) {}
+
+void TVeskWindow::Create() {
+    try {
+        CreateHandle();
+        AfterCreateHandle();
+    } catch (...) {
+        try {
+            Release();
+        } catch (const EVeskError&) {
+            // The creation failure is the one the creator must see.
+        }
+        throw;
+    }
+}
+
+void TVeskWindow::Release() {
+    BeforeDestroyHandle();
+    DestroyHandle();
+    Released = true;
+}
+
+LRESULT CALLBACK VeskWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    // No failure may leave through the system's call: it is shown and answered 0.
+    try {
+        TVeskWindow* window = AttachedObject(hwnd);
+        if (!window)
+            return DefWindowProcA(hwnd, msg, wParam, lParam);
+        return window->WindowProc(msg, wParam, lParam);
+    } catch (const std::exception& failure) {
+        MessageBoxA(hwnd, failure.what(), "Uncaught exception", MB_ICONERROR | MB_SYSTEMMODAL);
+        return 0;
+    } catch (...) {
+        MessageBoxA(hwnd, "Unknown failure", "Uncaught exception", MB_ICONERROR | MB_SYSTEMMODAL);
+        return 0;
+    }
+}
+
+void RunMessageLoop() {
+    MSG message;
+    // 0 is the quit message, -1 a failure to fetch: both end the loop.
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+std::string_view VeskTrimErrorText(std::string_view text) {
+    while (!text.empty()) {
+        const unsigned char last = static_cast<unsigned char>(text.back());
+        if (last > 0x20 && last != '.')
+            break;
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+std::string LastErrorText() {
+    const DWORD code = GetLastError();
+    char buffer[256];
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                            FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                        nullptr, code, 0, buffer, sizeof buffer, nullptr);
+    return std::string(VeskTrimErrorText(std::string_view(buffer, length)));
+}
