@@ -1,0 +1,31 @@
+// The tray hook library: loaded by its bare name, checked for its four entry points, and
+// released exactly once.
+#pragma once
+
+#include "VeskTrayServerTypes.h"
+
+class TVeskTrayHookLibrary {
+public:
+    TVeskTrayHookLibrary() = default;
+    TVeskTrayHookLibrary(const TVeskTrayHookLibrary&) = delete;
+    TVeskTrayHookLibrary& operator=(const TVeskTrayHookLibrary&) = delete;
+    ~TVeskTrayHookLibrary() { Release(); }
+
+    // Fails with "Could not load hook library!" when the library cannot be loaded, and with
+    // "Invalid or corrupted hook DLL!" (after releasing it) when an entry point is missing.
+    void Load();
+    bool IsHeld() const { return Module != nullptr; }
+    void Release();
+
+    bool InstallTrayHook() const { return (Install() & 0xFF) != 0; }
+    void UninstallTrayHook() const { Uninstall(); }
+    std::int32_t AddMonitor(std::int32_t value) const { return Add(value); }
+    std::int32_t RemoveMonitor(std::int32_t value) const { return Remove(value); }
+
+private:
+    HMODULE Module = nullptr;
+    TVeskInstallTrayHook Install = nullptr;
+    TVeskUninstallTrayHook Uninstall = nullptr;
+    TVeskAddMonitor Add = nullptr;
+    TVeskRemoveMonitor Remove = nullptr;
+};

@@ -1,0 +1,48 @@
+#include "VeskTrayServerWindow.h"
+
+#include "VeskTrayServerInterface.h"
+
+TVeskTrayServerWindow::TVeskTrayServerWindow(const TVeskTrayHookLibrary& hookLibrary)
+    : HookLibrary(hookLibrary) {
+    WindowClassName = VeskTrayServerWindowClass;
+}
+
+TVeskTrayServerWindow::~TVeskTrayServerWindow() {
+    CloseSharedRegion(MappingHandle, SharedView);
+}
+
+const TVeskMessageMap& TVeskTrayServerWindow::ClassMessageMap() {
+    static const TVeskMessageEntry entries[] = {
+        VESK_MESSAGE_HANDLER(VeskTrayControlMessage, TVeskTrayServerWindow, WMControl),
+    };
+    static const TVeskMessageMap map{&TVeskWindow::ClassMessageMap(), entries};
+    return map;
+}
+
+void TVeskTrayServerWindow::AfterCreateHandle() {
+    // A region that cannot be had is no failure: the window serves without it.
+    OpenSharedRegion(MappingHandle, SharedView);
+}
+
+void TVeskTrayServerWindow::BeforeDestroyHandle() {
+    CloseSharedRegion(MappingHandle, SharedView);
+}
+
+void TVeskTrayServerWindow::WMControl(TVeskMessage& message) {
+    const auto argument = static_cast<std::int32_t>(message.LParam);
+    switch (static_cast<std::uint32_t>(message.WParam)) {
+    case VeskTrayRequestQuit:
+        PostQuitMessage(0);
+        message.Result = 1;
+        break;
+    case VeskTrayRequestAddMonitor:
+        message.Result = HookLibrary.AddMonitor(argument);
+        break;
+    case VeskTrayRequestRemoveMonitor:
+        message.Result = HookLibrary.RemoveMonitor(argument);
+        break;
+    default:
+        message.Result = 1;
+        break;
+    }
+}
