@@ -62,7 +62,9 @@ std::optional<DWORD> TProcess::Wait(std::chrono::milliseconds timeout) {
 std::string BinDir() {
     char path[MAX_PATH];
     const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    // Tests live in bin\tests; the programs and hook libraries one level up.
     std::string dir(path, length);
+    dir.resize(dir.find_last_of("\\/"));
     return dir.substr(0, dir.find_last_of("\\/") + 1);
 }
 

@@ -43,7 +43,7 @@ private:
     PROCESS_INFORMATION Info{};
 };
 
-// The folder of the test programs and hook libraries, as a Windows path with a trailing
+// The folder of the programs and hook libraries, as a Windows path with a trailing
 // separator.
 std::string BinDir();
 // A new empty folder for one test, removed with everything in it when it goes.
