@@ -198,28 +198,32 @@ void TVeskWideStringList::LoadFromStream(TVeskStream& Stream) {
     }
     // A last byte without a partner is ignored.
     const size_t UnitCount = (Size - Offset) / 2;
-    TVeskWideString Units(UnitCount, u'\0');
-    const uint8_t* Pair = Bytes.get() + Offset;
-    for (size_t I = 0; I < UnitCount; ++I, Pair += 2) {
-        Units[I] = BigEndian ? static_cast<char16_t>(Pair[0] << 8 | Pair[1])
-                             : static_cast<char16_t>(Pair[1] << 8 | Pair[0]);
-    }
-    Bytes.reset();
+    const uint8_t* Units = Bytes.get() + Offset;
+    auto UnitAt = [Units, BigEndian](size_t I) {
+        return BigEndian ? static_cast<char16_t>(Units[2 * I] << 8 | Units[2 * I + 1])
+                         : static_cast<char16_t>(Units[2 * I + 1] << 8 | Units[2 * I]);
+    };
+    auto Line = [&UnitAt](size_t First, size_t End) {
+        TVeskWideString Text(End - First, u'\0');
+        for (size_t I = First; I < End; ++I) {
+            Text[I - First] = UnitAt(I);
+        }
+        return Text;
+    };
 
     // CR, LF, CR LF and LF CR each end one line; CR CR or LF LF leave an empty line between.
     enum class TPending { None, AfterCR, AfterLF };
     TPending Pending = TPending::None;
     size_t LineStart = 0;
-    const std::u16string_view All(Units);
     for (size_t I = 0; I < UnitCount; ++I) {
-        const char16_t Unit = Units[I];
+        const char16_t Unit = UnitAt(I);
         if (Unit != UnitCR && Unit != UnitLF) {
             Pending = TPending::None;
             continue;
         }
         const TPending Same = Unit == UnitCR ? TPending::AfterCR : TPending::AfterLF;
         if (Pending == TPending::None) {
-            Add(TVeskWideString(All.substr(LineStart, I - LineStart)), 0);
+            Add(Line(LineStart, I), 0);
             Pending = Same;
         } else if (Pending == Same) {
             Add(TVeskWideString(), 0);
@@ -229,7 +233,7 @@ void TVeskWideStringList::LoadFromStream(TVeskStream& Stream) {
         LineStart = I + 1;
     }
     if (LineStart < UnitCount) {
-        Add(TVeskWideString(All.substr(LineStart)), 0);
+        Add(Line(LineStart, UnitCount), 0);
     }
 }
 
@@ -529,6 +533,7 @@ namespace {
 // Get-or-add by name gives the first object of that name. A big file would make that a scan
 // per line, so the parser remembers, for the length of one call, where each name first
 // stands. Nothing is removed while it parses, so a remembered first match stays the first.
+// Sections of a few keys are scanned as they are: their keys are fresh in the cache.
 class TNameIndex {
 public:
     TVeskIniSection* Section(TVeskIni& Ini, std::u16string_view Name) {
@@ -539,17 +544,22 @@ public:
             SectionsIndexed = true;
         }
         auto Found = Sections.find(Name);
-        if (Found != Sections.end()) {
-            return Found->second;
+        TVeskIniSection* Result = Found != Sections.end() ? Found->second : nullptr;
+        if (Result == nullptr) {
+            Result = Ini.Section(Name);
+            Sections.emplace(Result->Name(), Result);
         }
-        TVeskIniSection* Added = Ini.Section(Name);
-        Sections.emplace(Added->Name(), Added);
-        return Added;
+        CurrentKeys = &KeysOf[Result];
+        return Result;
     }
 
+    // A key of the section that Section() returned last.
     TVeskIniKey* Key(TVeskIniSection& Section, std::u16string_view Name) {
-        auto& Keys = KeysOf[&Section];
+        TNames& Keys = *CurrentKeys;
         if (!Keys.Indexed) {
+            if (Section.KeyCount() < ScanLimit) {
+                return Section.Key(Name);
+            }
             for (int32_t I = 0; I < Section.KeyCount(); ++I) {
                 Keys.Names.emplace(Section.Keys(I)->Name(), Section.Keys(I));
             }
@@ -565,13 +575,15 @@ public:
     }
 
 private:
-    struct TKeys {
+    static constexpr int32_t ScanLimit = 64;
+    struct TNames {
         bool Indexed = false;
         std::unordered_map<std::u16string_view, TVeskIniKey*> Names;
     };
     bool SectionsIndexed = false;
     std::unordered_map<std::u16string_view, TVeskIniSection*> Sections;
-    std::unordered_map<const TVeskIniSection*, TKeys> KeysOf;
+    std::unordered_map<const TVeskIniSection*, TNames> KeysOf;
+    TNames* CurrentKeys = nullptr;
 };
 
 bool IsSectionHeader(std::u16string_view Line) {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -107,40 +108,43 @@ private:
     size_t FHead = 0;
 };
 
+// An owner's list of what it owns: none while it owns nothing. Held in place rather than on the
+// heap, so that a key with a value or two costs no allocation for the list object itself.
+template <class T> using TVeskOwnedListSlot = std::optional<TVeskOwnedList<T>>;
+
 // The one way an owned object changes owner, for all the owned-list pairs below.
 template <class TOwned, class TOwner>
 void VeskMoveOwned(TOwned* Object, TOwner*& Owner, TOwner* NewOwner,
-                   std::unique_ptr<TVeskOwnedList<TOwned>>& (*ListOf)(TOwner&)) {
+                   TVeskOwnedListSlot<TOwned>& (*ListOf)(TOwner&)) {
     if (NewOwner == Owner) {
         return;
     }
     // Everything that can fail happens before the object leaves its present owner.
-    std::unique_ptr<TVeskOwnedList<TOwned>> NewList;
     if (NewOwner != nullptr) {
-        if (!ListOf(*NewOwner)) {
-            NewList = std::make_unique<TVeskOwnedList<TOwned>>();
+        TVeskOwnedListSlot<TOwned>& NewList = ListOf(*NewOwner);
+        if (NewList) {
+            NewList->ReserveOne();
+        } else {
+            TVeskOwnedList<TOwned> Fresh;
+            Fresh.ReserveOne();
+            NewList.emplace(std::move(Fresh));
         }
-        (NewList ? *NewList : *ListOf(*NewOwner)).ReserveOne();
     }
     if (Owner != nullptr) {
-        std::unique_ptr<TVeskOwnedList<TOwned>>& OldList = ListOf(*Owner);
+        TVeskOwnedListSlot<TOwned>& OldList = ListOf(*Owner);
         OldList->Remove(Object);
         if (OldList->Count() <= 0) {
             OldList.reset();
         }
     }
     Owner = NewOwner;
-    if (NewOwner == nullptr) {
-        return;
+    if (NewOwner != nullptr) {
+        ListOf(*NewOwner)->Append(Object);
     }
-    if (NewList) {
-        ListOf(*NewOwner) = std::move(NewList);
-    }
-    ListOf(*NewOwner)->Append(Object);
 }
 
 // Frees the first object until none is left; each one's destructor takes it out of the list.
-template <class TOwned> void VeskFreeOwned(std::unique_ptr<TVeskOwnedList<TOwned>>& List) {
+template <class TOwned> void VeskFreeOwned(TVeskOwnedListSlot<TOwned>& List) {
     while (List) {
         delete List->At(0);
     }
@@ -182,7 +186,9 @@ public:
     TVeskWideStringListItem* Items(int32_t Index) const;
     TVeskWideString Strings(int32_t Index) const;
     // Absent exactly while the list holds no item.
-    const TVeskOwnedList<TVeskWideStringListItem>* ItemList() const { return FItemList.get(); }
+    const TVeskOwnedList<TVeskWideStringListItem>* ItemList() const {
+        return FItemList ? &*FItemList : nullptr;
+    }
 
     void LoadFromStream(TVeskStream& Stream);
     void SaveToStream(TVeskStream& Stream) const;
@@ -191,7 +197,7 @@ public:
 
 private:
     friend class TVeskWideStringListItem;
-    std::unique_ptr<TVeskOwnedList<TVeskWideStringListItem>> FItemList;
+    TVeskOwnedListSlot<TVeskWideStringListItem> FItemList;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -242,11 +248,13 @@ public:
     int32_t AddInteger(int32_t Value);
     int32_t AddRaw(TVeskWideString Text);
     TVeskIniValue* FirstValue(int32_t Default);
-    const TVeskOwnedList<TVeskIniValue>* ValueList() const { return FValueList.get(); }
+    const TVeskOwnedList<TVeskIniValue>* ValueList() const {
+        return FValueList ? &*FValueList : nullptr;
+    }
 
 private:
     friend class TVeskIniValue;
-    std::unique_ptr<TVeskOwnedList<TVeskIniValue>> FValueList;
+    TVeskOwnedListSlot<TVeskIniValue> FValueList;
     TVeskIniSection* FOwner = nullptr;
     TVeskWideString FName;
 };
@@ -268,12 +276,12 @@ public:
     int32_t IndexOfKey(std::u16string_view Name) const;
     int32_t AddKey(std::u16string_view Name);
     TVeskIniKey* Key(std::u16string_view Name);
-    const TVeskOwnedList<TVeskIniKey>* KeyList() const { return FKeyList.get(); }
+    const TVeskOwnedList<TVeskIniKey>* KeyList() const { return FKeyList ? &*FKeyList : nullptr; }
 
 private:
     friend class TVeskIniKey;
     TVeskIni* FOwner = nullptr;
-    std::unique_ptr<TVeskOwnedList<TVeskIniKey>> FKeyList;
+    TVeskOwnedListSlot<TVeskIniKey> FKeyList;
     TVeskWideString FName;
 };
 
@@ -290,7 +298,9 @@ public:
     int32_t IndexOfSection(std::u16string_view Name) const;
     int32_t AddSection(std::u16string_view Name);
     TVeskIniSection* Section(std::u16string_view Name);
-    const TVeskOwnedList<TVeskIniSection>* SectionList() const { return FSectionList.get(); }
+    const TVeskOwnedList<TVeskIniSection>* SectionList() const {
+        return FSectionList ? &*FSectionList : nullptr;
+    }
 
     // Merges the lines into what the document holds; never fails on content.
     void LoadFromStrings(const TVeskWideStringList& Lines);
@@ -301,5 +311,5 @@ public:
 
 private:
     friend class TVeskIniSection;
-    std::unique_ptr<TVeskOwnedList<TVeskIniSection>> FSectionList;
+    TVeskOwnedListSlot<TVeskIniSection> FSectionList;
 };
