@@ -1,0 +1,85 @@
+#include "VeskTrayServer.h"
+
+#include <memory>
+#include <string>
+
+#include "VeskTrayRegistrator.h"
+#include "VeskTrayServerWindow.h"
+
+namespace {
+
+std::string Describe(std::chrono::milliseconds span) {
+    const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(span).count();
+    if (minutes >= 1 && span % std::chrono::minutes(1) == std::chrono::milliseconds(0))
+        return std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes");
+    return std::to_string(span.count()) + " ms";
+}
+
+void InstallAsStartModeAsks(const TVeskTrayHookLibrary& library) {
+    switch (ReadRegistrationMethod()) {
+    case 1:
+        // The server serves whether or not the hook could be installed.
+        library.InstallTrayHook();
+        break;
+    case 2: {
+        const std::string shell = HandOffShell();
+        WinExec(shell.c_str(), SW_SHOWDEFAULT);
+        WaitForTrayHook(library, shell);
+        RestoreServerShell();
+        break;
+    }
+    default:
+        throw EVeskError("VeskTrayServer is not properly installed!");
+    }
+}
+
+// A window whose destruction failed is complete after a second free.
+void FreeWindowForGood(std::unique_ptr<TVeskTrayServerWindow>& window) {
+    try {
+        VeskFreeWindow(window);
+    } catch (const EVeskError&) {
+        VeskFreeWindow(window);
+    }
+}
+
+} // namespace
+
+void WaitForTrayHook(const TVeskTrayHookLibrary& library, const std::string& shell,
+                     std::chrono::milliseconds limit) {
+    const auto start = std::chrono::steady_clock::now();
+    while (!library.InstallTrayHook()) {
+        if (std::chrono::steady_clock::now() - start >= limit) {
+            RestoreServerShell();
+            throw EVeskError("The tray did not come up: the shell \"" + shell +
+                             "\" was started, but the tray hook could not be installed within " +
+                             Describe(limit) + ".");
+        }
+        Sleep(1);
+    }
+}
+
+int RunVeskTrayServer() {
+    // Declared outside the handler's reach, so that the handler, not the unwinding stack,
+    // decides the order in which they go.
+    TVeskTrayHookLibrary library;
+    std::unique_ptr<TVeskTrayServerWindow> window;
+    try {
+        library.Load();
+        window = VeskCreateWindow<TVeskTrayServerWindow>(library);
+        InstallAsStartModeAsks(library);
+        RunMessageLoop();
+        VeskFreeWindow(window);
+        library.UninstallTrayHook();
+        library.Release();
+    } catch (const std::exception& failure) {
+        if (window)
+            FreeWindowForGood(window);
+        if (library.IsHeld()) {
+            library.UninstallTrayHook();
+            library.Release();
+        }
+        const std::string text = std::string("Error: ") + failure.what();
+        MessageBoxA(nullptr, text.c_str(), "VeskTrayServer", MB_ICONERROR | MB_SYSTEMMODAL);
+    }
+    return 0;
+}
