@@ -3,7 +3,8 @@
 //
 // Invariants checked for every input (a broken one aborts with the number below):
 //  1. Decoding never fails, and gives lines without CR or LF whose units are no more than the
-//     input holds; a list holds an ItemList exactly while its Count is above 0.
+//     input holds; a list holds an ItemList exactly while its Count is above 0. A memory
+//     stream (decoded in place) and any other stream (read into memory first) decode alike.
 //  2. The encoder writes 2 + 2 x units + 4 x (lines - 1) bytes for a list of at least one line,
 //     and 2 bytes for an empty list.
 //  3. Decoding the encoder's output gives the lines back, less one empty last line; the 2-byte
@@ -63,6 +64,28 @@ void Decode(const uint8_t* Data, size_t Size, TVeskWideStringList& List) {
     List.LoadFromStream(Stream);
 }
 
+// A stream over the fuzzer's own buffer, which is exactly as long as the input: a read past
+// its end is a sanitizer report, where a memory stream might have spare room behind its data.
+class TInputStream final : public TVeskStream {
+public:
+    TInputStream(const uint8_t* Data, size_t Size) : FData(Data), FSize(Size) {}
+    int64_t Size() const override { return static_cast<int64_t>(FSize); }
+    int64_t Position() const override { return static_cast<int64_t>(FPosition); }
+    void SetPosition(int64_t Position) override { FPosition = static_cast<size_t>(Position); }
+    size_t Read(void* Buffer, size_t Count) override {
+        const size_t Taken = std::min(Count, FSize - std::min(FPosition, FSize));
+        std::memcpy(Buffer, FData + FPosition, Taken);
+        FPosition += Taken;
+        return Taken;
+    }
+    size_t Write(const void*, size_t) override { return 0; }
+
+private:
+    const uint8_t* FData;
+    size_t FSize;
+    size_t FPosition = 0;
+};
+
 std::vector<uint8_t> Save(const TVeskIni& Ini) {
     TVeskWideStringList Lines;
     Ini.SaveToStrings(Lines);
@@ -115,9 +138,13 @@ bool SavesUnstably(const TVeskIni& Ini) {
 void CheckListAndDocument(const uint8_t* Data, size_t Size) {
     // 1
     TVeskWideStringList List;
-    Decode(Data, Size, List);
+    TInputStream Input(Data, Size);
+    List.LoadFromStream(Input);
     Check((List.ItemList() == nullptr) == (List.Count() == 0), 1);
     const TLines Lines = LinesOf(List);
+    TVeskWideStringList FromMemory;
+    Decode(Data, Size, FromMemory);
+    Check(LinesOf(FromMemory) == Lines, 1);
     size_t Units = 0;
     for (const TVeskWideString& Line : Lines) {
         Check(Line.find_first_of(u"\r\n") == TVeskWideString::npos, 1);

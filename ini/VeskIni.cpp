@@ -101,6 +101,20 @@ void TVeskMemoryStream::SetSize(int64_t NewSize) {
     FSize = NewSize;
 }
 
+uint8_t* TVeskMemoryStream::Advance(size_t Count) {
+    if (FPosition > MaxSize ||
+        static_cast<uint64_t>(Count) > static_cast<uint64_t>(MaxSize - FPosition)) {
+        throw EVeskError("Out of memory while expanding memory stream");
+    }
+    const int64_t End = FPosition + static_cast<int64_t>(Count);
+    if (End > FSize) {
+        SetSize(End);
+    }
+    uint8_t* Start = FMemory.get() + FPosition;
+    FPosition = End;
+    return Start;
+}
+
 size_t TVeskMemoryStream::Read(void* Buffer, size_t Count) {
     if (FPosition >= FSize || Count == 0) {
         return 0;
@@ -117,16 +131,7 @@ size_t TVeskMemoryStream::Write(const void* Buffer, size_t Count) {
     if (Count == 0) {
         return 0;
     }
-    if (FPosition > MaxSize ||
-        static_cast<uint64_t>(Count) > static_cast<uint64_t>(MaxSize - FPosition)) {
-        throw EVeskError("Out of memory while expanding memory stream");
-    }
-    const int64_t End = FPosition + static_cast<int64_t>(Count);
-    if (End > FSize) {
-        SetSize(End);
-    }
-    std::memcpy(FMemory.get() + FPosition, Buffer, Count);
-    FPosition = End;
+    std::memcpy(Advance(Count), Buffer, Count);
     return Count;
 }
 
@@ -181,8 +186,19 @@ void TVeskWideStringList::LoadFromStream(TVeskStream& Stream) {
     if (Remaining <= 0) {
         return;
     }
-    std::unique_ptr<uint8_t[]> Bytes(new uint8_t[static_cast<size_t>(Remaining)]);
-    Stream.ReadBuffer(Bytes.get(), static_cast<size_t>(Remaining));
+    // A memory stream is decoded where it stands; any other is read into memory first. Ten
+    // megabytes copied, allocated and freed cost more than the copy: each large block that
+    // comes and goes makes the allocator sweep up every small block freed before it.
+    std::unique_ptr<uint8_t[]> Copy;
+    const uint8_t* Bytes = nullptr;
+    if (auto* Memory = dynamic_cast<TVeskMemoryStream*>(&Stream)) {
+        Bytes = Memory->Memory() + Memory->Position();
+        Memory->SetPosition(Total);
+    } else {
+        Copy.reset(new uint8_t[static_cast<size_t>(Remaining)]);
+        Stream.ReadBuffer(Copy.get(), static_cast<size_t>(Remaining));
+        Bytes = Copy.get();
+    }
 
     // A stream of 4 bytes or more always starts with a byte-order mark, whatever it holds;
     // a shorter one has none. Only FE FF selects big-endian.
@@ -198,7 +214,7 @@ void TVeskWideStringList::LoadFromStream(TVeskStream& Stream) {
     }
     // A last byte without a partner is ignored.
     const size_t UnitCount = (Size - Offset) / 2;
-    const uint8_t* Units = Bytes.get() + Offset;
+    const uint8_t* Units = Bytes + Offset;
     auto UnitAt = [Units, BigEndian](size_t I) {
         return BigEndian ? static_cast<char16_t>(Units[2 * I] << 8 | Units[2 * I + 1])
                          : static_cast<char16_t>(Units[2 * I + 1] << 8 | Units[2 * I]);
@@ -243,9 +259,14 @@ void TVeskWideStringList::SaveToStream(TVeskStream& Stream) const {
     for (int32_t I = 0; I < Lines; ++I) {
         Size += 2 * FItemList->At(I)->Text().size() + (I > 0 ? 4 : 0);
     }
-    // Encoded whole first, so that the stream sees one write.
-    std::unique_ptr<uint8_t[]> Bytes(new uint8_t[Size]);
-    uint8_t* Out = Bytes.get();
+    // Encoded whole, straight into a memory stream or else into memory first, so that the
+    // stream sees one write.
+    std::unique_ptr<uint8_t[]> Copy;
+    auto* Memory = dynamic_cast<TVeskMemoryStream*>(&Stream);
+    if (Memory == nullptr) {
+        Copy.reset(new uint8_t[Size]);
+    }
+    uint8_t* Out = Memory != nullptr ? Memory->Advance(Size) : Copy.get();
     auto Put = [&Out](char16_t Unit) {
         *Out++ = static_cast<uint8_t>(Unit & 0xFF);
         *Out++ = static_cast<uint8_t>(Unit >> 8);
@@ -260,7 +281,9 @@ void TVeskWideStringList::SaveToStream(TVeskStream& Stream) const {
             Put(Unit);
         }
     }
-    Stream.WriteBuffer(Bytes.get(), Size);
+    if (Copy) {
+        Stream.WriteBuffer(Copy.get(), Size);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -49,6 +49,9 @@ public:
 
     // Changes the size; new bytes are zero. Keeps the position.
     void SetSize(int64_t NewSize);
+    // Makes the next Count bytes at the position writable in place, moves the position past
+    // them and returns where they start: the encoder writes straight into the stream.
+    uint8_t* Advance(size_t Count);
     uint8_t* Memory() { return FMemory.get(); }
     const uint8_t* Memory() const { return FMemory.get(); }
 

@@ -114,6 +114,17 @@ TEST(WideStringListDecoding, LoadReplacesEarlierLines) {
     EXPECT_EQ(List.ItemList(), nullptr);
 }
 
+TEST(WideStringListDecoding, LoadReadsFromTheStreamPositionToItsEnd) {
+    TVeskMemoryStream Stream;
+    const uint8_t Bytes[] = {1, 2, 3, 0xFE, 0xFF, 0x00, 0x41};
+    Stream.WriteBuffer(Bytes, sizeof Bytes);
+    Stream.SetPosition(3);
+    TVeskWideStringList List;
+    List.LoadFromStream(Stream);
+    EXPECT_EQ(LinesOf(List), TLines({u"A"}));
+    EXPECT_EQ(Stream.Position(), Stream.Size());
+}
+
 TEST(WideStringListEncoding, SaveWritesAtTheStreamPositionAndLeavesTheListAlone) {
     TVeskWideStringList List;
     AddLines(List, {u"a"});
