@@ -5,12 +5,16 @@
 // Its behaviour is set through the environment:
 //   VESK_HOOK_INSTALL   results of InstallTrayHook in turn, e.g. "0,0,1"; the last one
 //                       repeats (default "1")
+//   VESK_HOOK_SHELL_UP  a file whose existence means the shell is up: until it exists,
+//                       InstallTrayHook returns 0 (the list above starts after that)
 //   VESK_HOOK_ADD       fixed result of AddMonitor (default: the argument xor 0x5A5A5A5A)
 //   VESK_HOOK_REMOVE    fixed result of RemoveMonitor (default: the argument xor 0x0F0F0F0F)
 //   VESK_HOOK_FIXTURE   register-class: registers "VeskTrayServerWindow" in the program's
 //                       module on load, so the program's own registration fails;
 //                       refuse-create: refuses the creation of that window (CBT hook);
-//                       refuse-destroy: from InstallTrayHook on, refuses its destruction.
+//                       refuse-destroy: from InstallTrayHook on, refuses its destruction;
+//                       report-user-shell: the first InstallTrayHook records the user's
+//                       logon "Shell" as it is then ("UserShell <type> <data in hex>").
 #include <windows.h>
 
 #include <cstdint>
@@ -29,9 +33,12 @@ unsigned InstallCalls;
 const char ControlWindowClass[] = "VeskTrayServerWindow";
 
 std::string Environment(const char* name) {
-    char buffer[1024];
-    const DWORD length = GetEnvironmentVariableA(name, buffer, sizeof buffer);
-    return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
+    const DWORD size = GetEnvironmentVariableA(name, nullptr, 0);
+    if (size == 0)
+        return {};
+    std::string value(size, '\0');
+    value.resize(GetEnvironmentVariableA(name, value.data(), size));
+    return value;
 }
 
 long long Microseconds() {
@@ -79,6 +86,30 @@ void RefuseOnThisThread(int cbtCode) {
     CbtHook = SetWindowsHookExA(WH_CBT, RefusingCbtProc, Self, GetCurrentThreadId());
 }
 
+void RecordUserShell() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER,
+                      "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\WinLogon", 0, KEY_READ,
+                      &key) != ERROR_SUCCESS) {
+        Record("UserShell", "no-key", "-");
+        return;
+    }
+    BYTE data[1024];
+    DWORD type = 0, size = sizeof data;
+    if (RegQueryValueExA(key, "Shell", nullptr, &type, data, &size) != ERROR_SUCCESS) {
+        Record("UserShell", "none", "-");
+    } else {
+        std::string hex;
+        char digits[3];
+        for (DWORD i = 0; i < size; ++i) {
+            std::snprintf(digits, sizeof digits, "%02x", data[i]);
+            hex += digits;
+        }
+        Record("UserShell", std::to_string(type), hex.empty() ? "-" : hex);
+    }
+    RegCloseKey(key);
+}
+
 std::int32_t Configured(const char* name, std::int32_t fallback) {
     const std::string value = Environment(name);
     return value.empty() ? fallback
@@ -90,6 +121,11 @@ std::int32_t Configured(const char* name, std::int32_t fallback) {
 #define VESK_HOOK_EXPORT extern "C" __declspec(dllexport)
 
 VESK_HOOK_EXPORT DWORD WINAPI InstallTrayHook() {
+    const std::string shellUp = Environment("VESK_HOOK_SHELL_UP");
+    if (!shellUp.empty() && GetFileAttributesA(shellUp.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        Record("InstallTrayHook", "-", "0");
+        return 0;
+    }
     std::vector<DWORD> results;
     std::string list = Environment("VESK_HOOK_INSTALL");
     for (const char* p = list.c_str(); *p;) {
@@ -101,6 +137,8 @@ VESK_HOOK_EXPORT DWORD WINAPI InstallTrayHook() {
         results.empty()
             ? 1
             : results[InstallCalls < results.size() ? InstallCalls : results.size() - 1];
+    if (InstallCalls == 0 && Environment("VESK_HOOK_FIXTURE") == "report-user-shell")
+        RecordUserShell();
     ++InstallCalls;
     if (Environment("VESK_HOOK_FIXTURE") == "refuse-destroy" && !CbtHook)
         RefuseOnThisThread(HCBT_DESTROYWND);

@@ -25,7 +25,8 @@ std::optional<TMessageBox> CloseMessageBox(const std::string& caption,
         return std::nullopt;
     TMessageBox result;
     char text[1024] = {};
-    GetWindowTextA(GetDlgItem(box, 0xFFFF), text, sizeof text);
+    // WM_GETTEXT, not GetWindowTextA: the latter does not read another process's controls.
+    SendMessageA(GetDlgItem(box, 0xFFFF), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
     result.Text = text;
     result.Owner = GetWindow(box, GW_OWNER);
     result.Style = GetWindowLongA(box, GWL_STYLE);
@@ -155,6 +156,111 @@ TEnvironmentVariable::~TEnvironmentVariable() {
 
 HWND FindControlWindow() {
     return FindWindowExA(HWND_MESSAGE, nullptr, "VeskTrayServerWindow", nullptr);
+}
+
+std::optional<TRegistryValue> ReadShell(HKEY root) {
+    HKEY key;
+    if (RegOpenKeyExA(root, WinLogonKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return std::nullopt;
+    std::optional<TRegistryValue> value;
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(key, "Shell", nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+        std::string data(size, '\0');
+        RegQueryValueExA(key, "Shell", nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+        data.resize(size);
+        value = TRegistryValue{type, data};
+    }
+    RegCloseKey(key);
+    return value;
+}
+
+void WriteShell(HKEY root, const std::optional<TRegistryValue>& value) {
+    HKEY key;
+    if (RegOpenKeyExA(root, WinLogonKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS)
+        throw std::runtime_error("cannot open the WinLogon key");
+    if (value)
+        RegSetValueExA(key, "Shell", 0, value->Type,
+                       reinterpret_cast<const BYTE*>(value->Data.data()),
+                       static_cast<DWORD>(value->Data.size()));
+    else
+        RegDeleteValueA(key, "Shell");
+    RegCloseKey(key);
+}
+
+TRegistryValue StringValue(const std::string& text, DWORD type) {
+    return TRegistryValue{type, text + '\0'};
+}
+
+bool WinLogonKeyExists(HKEY root) {
+    HKEY key;
+    if (RegOpenKeyExA(root, WinLogonKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+TShellValuesGuard::TShellValuesGuard()
+    : Machine(ReadShell(HKEY_LOCAL_MACHINE)), User(ReadShell(HKEY_CURRENT_USER)) {}
+
+TShellValuesGuard::~TShellValuesGuard() {
+    if (!WinLogonKeyExists(HKEY_CURRENT_USER)) {
+        HKEY key;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, WinLogonKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                            nullptr) == ERROR_SUCCESS) {
+            for (const auto& [name, value] : UserValues)
+                RegSetValueExA(key, name.c_str(), 0, value.Type,
+                               reinterpret_cast<const BYTE*>(value.Data.data()),
+                               static_cast<DWORD>(value.Data.size()));
+            RegCloseKey(key);
+        }
+    }
+    WriteShell(HKEY_LOCAL_MACHINE, Machine);
+    WriteShell(HKEY_CURRENT_USER, User);
+}
+
+void TShellValuesGuard::RemoveUserWinLogonKey() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, WinLogonKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    char name[256];
+    BYTE data[4096];
+    for (DWORD index = 0;; ++index) {
+        DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
+        if (RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data, &dataSize) !=
+            ERROR_SUCCESS)
+            break;
+        UserValues.emplace_back(
+            std::string(name, nameSize),
+            TRegistryValue{type, std::string(reinterpret_cast<char*>(data), dataSize)});
+    }
+    RegCloseKey(key);
+    if (RegDeleteKeyA(HKEY_CURRENT_USER, WinLogonKey) != ERROR_SUCCESS)
+        throw std::runtime_error("cannot remove the user's WinLogon key");
+}
+
+long RssAnonKilobytes(const std::string& commandLinePart) {
+    // Wine shows the Unix file system as drive Z:.
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA("Z:\\proc\\*", &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return -1;
+    long result = -1;
+    do {
+        const std::string pid = found.cFileName;
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::string commandLine = ReadFileBytes("Z:\\proc\\" + pid + "\\cmdline");
+        if (commandLine.find(commandLinePart) == std::string::npos)
+            continue;
+        std::istringstream status(ReadFileBytes("Z:\\proc\\" + pid + "\\status"));
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("RssAnon:", 0) == 0)
+                result = std::stol(line.substr(8));
+        break;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return result;
 }
 
 } // namespace VeskTest

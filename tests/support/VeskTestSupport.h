@@ -86,4 +86,35 @@ private:
 
 HWND FindControlWindow();
 
+// The logon "Shell" value under a root key (HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER).
+struct TRegistryValue {
+    DWORD Type;
+    std::string Data;
+    bool operator==(const TRegistryValue&) const = default;
+};
+inline constexpr char WinLogonKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\WinLogon";
+std::optional<TRegistryValue> ReadShell(HKEY root);
+void WriteShell(HKEY root, const std::optional<TRegistryValue>& value);
+TRegistryValue StringValue(const std::string& text, DWORD type = REG_SZ);
+bool WinLogonKeyExists(HKEY root);
+
+// Puts the "Shell" values of both roots back as they were when it was made; when the
+// user's WinLogon key was removed meanwhile, it is made again with its values.
+class TShellValuesGuard {
+public:
+    TShellValuesGuard();
+    ~TShellValuesGuard();
+    // Removes the user's WinLogon key (its values are restored with it).
+    void RemoveUserWinLogonKey();
+
+private:
+    std::optional<TRegistryValue> Machine, User;
+    std::vector<std::pair<std::string, TRegistryValue>> UserValues;
+};
+
+// The resident anonymous memory, in kB, of the Unix process that runs the Windows program
+// whose command line contains this text; -1 when there is none. Win32's own counters for
+// another process read 0 under Wine.
+long RssAnonKilobytes(const std::string& commandLinePart);
+
 } // namespace VeskTest

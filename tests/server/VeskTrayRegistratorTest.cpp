@@ -1,0 +1,68 @@
+// The registry side of running as the logon shell, and the bound on waiting for it.
+#include <gtest/gtest.h>
+
+#include "VeskError.h"
+#include "VeskTestSupport.h"
+#include "VeskTrayRegistrator.h"
+#include "VeskTrayServer.h"
+
+using namespace VeskTest;
+
+namespace {
+
+TEST(ShellHandOff, CopiesValuesOfAnySizeAndPutsTheServerBack) {
+    TShellValuesGuard guard;
+    for (size_t size : {size_t{1}, size_t{259}, size_t{70000}}) {
+        std::string command(size, 'x');
+        command.front() = 'a';
+        WriteShell(HKEY_LOCAL_MACHINE, StringValue(command));
+        EXPECT_EQ(HandOffShell(), command) << size;
+        EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), StringValue(command)) << size;
+    }
+    RestoreServerShell();
+    EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), StringValue(VeskExecutablePath()));
+}
+
+TEST(ShellHandOff, ValueWithoutDataGivesEmptyTextWhateverItsType) {
+    TShellValuesGuard guard;
+    for (DWORD type : {DWORD{REG_SZ}, DWORD{REG_DWORD}, DWORD{REG_BINARY}}) {
+        WriteShell(HKEY_LOCAL_MACHINE, TRegistryValue{type, ""});
+        EXPECT_EQ(HandOffShell(), "") << type;
+        EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), StringValue("")) << type;
+    }
+    WriteShell(HKEY_LOCAL_MACHINE, TRegistryValue{REG_BINARY, "abc"});
+    WriteShell(HKEY_CURRENT_USER, StringValue("kept"));
+    try {
+        HandOffShell();
+        FAIL();
+    } catch (const EVeskError& failure) {
+        EXPECT_STREQ(failure.what(), "Invalid data type for 'Shell'");
+    }
+    EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), StringValue("kept"));
+}
+
+TEST(ShellWait, GivesUpAfterItsLimitWithTheServerBackAsTheShell) {
+    TShellValuesGuard guard;
+    WriteShell(HKEY_CURRENT_USER, StringValue("explorer.exe"));
+    TScratchDir scratch;
+    TEnvironmentVariable log("VESK_HOOK_LOG", scratch.File("hook.log"));
+    TEnvironmentVariable install("VESK_HOOK_INSTALL", "0");
+    SetDllDirectoryA((BinDir() + "recording").c_str());
+    TVeskTrayHookLibrary library;
+    library.Load();
+    SetDllDirectoryA(nullptr);
+    try {
+        WaitForTrayHook(library, "explorer.exe", std::chrono::milliseconds(50));
+        FAIL();
+    } catch (const EVeskError& failure) {
+        EXPECT_STREQ(failure.what(), "The tray did not come up: the shell \"explorer.exe\" was "
+                                     "started, but the tray hook could not be installed within "
+                                     "50 ms.");
+    }
+    // So that the next logon starts the server again.
+    EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), StringValue(VeskExecutablePath()));
+    const auto calls = ReadHookLog(scratch.File("hook.log"));
+    EXPECT_GE(calls.size(), 3u);
+}
+
+} // namespace

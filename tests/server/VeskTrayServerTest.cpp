@@ -1,0 +1,411 @@
+// The real VeskTrayServer.exe, run as a process of its own from a scratch folder.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "VeskTestSupport.h"
+#include "VeskWindow.h"
+
+using namespace VeskTest;
+
+namespace {
+
+enum class THook { None, Recording, ThreeNames };
+
+// UTF-16LE with a byte-order mark and CR LF between lines, as the server writes it.
+std::string SettingsBytes(const std::vector<std::string>& lines, bool mark = true) {
+    std::string bytes = mark ? "\xFF\xFE" : "";
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string line = (i ? "\r\n" : "") + lines[i];
+        for (char c : line) {
+            bytes += c;
+            bytes += '\0';
+        }
+    }
+    return bytes;
+}
+
+const std::string ModeOne = SettingsBytes({"[VeskTrayServer]", "Registration Method = 1"});
+
+std::string SystemText(DWORD code) {
+    SetLastError(code);
+    return LastErrorText();
+}
+
+std::string Hex(const std::string& bytes) {
+    std::string hex;
+    char digits[3];
+    for (unsigned char c : bytes) {
+        snprintf(digits, sizeof digits, "%02x", c);
+        hex += digits;
+    }
+    return hex;
+}
+
+size_t CountEvents(const std::vector<THookCall>& calls, const std::string& event) {
+    return std::count_if(calls.begin(), calls.end(),
+                         [&](const THookCall& call) { return call.Event == event; });
+}
+
+// A scratch folder holding the server, the chosen hook library and a settings file, with
+// the recording library's log kept there too.
+struct TServerFolder {
+    TScratchDir Scratch;
+    const std::string Exe = Scratch.File("VeskTrayServer.exe");
+    const std::string Settings = Scratch.File("VeskTrayServer.ini");
+    const std::string Log = Scratch.File("hook.log");
+    TEnvironmentVariable LogSetting{"VESK_HOOK_LOG", Log};
+
+    TServerFolder(THook hook, const std::optional<std::string>& settings = ModeOne) {
+        Copy(BinDir() + "VeskTrayServer.exe", Exe);
+        if (hook != THook::None) {
+            const std::string folder = hook == THook::Recording ? "recording" : "three-names";
+            Copy(BinDir() + folder + "\\VeskTrayHook.hk", Scratch.File("VeskTrayHook.hk"));
+        }
+        if (settings)
+            WriteFileBytes(Settings, *settings);
+    }
+
+    static void Copy(const std::string& from, const std::string& to) {
+        if (!CopyFileA(from.c_str(), to.c_str(), FALSE))
+            throw std::runtime_error("cannot copy " + from);
+    }
+
+    std::unique_ptr<TProcess> Start() const {
+        return std::make_unique<TProcess>("\"" + Exe + "\"", Scratch.Path());
+    }
+    std::vector<THookCall> Calls() const { return ReadHookLog(Log); }
+    std::string Events() const { return HookEvents(Calls()); }
+};
+
+HWND WaitForWindow() {
+    HWND window = nullptr;
+    EXPECT_TRUE(WaitUntil([&] { return (window = FindControlWindow()) != nullptr; }));
+    return window;
+}
+
+LRESULT Send(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = 0;
+    EXPECT_TRUE(SendMessageTimeoutA(window, msg, wParam, lParam, SMTO_NORMAL, 20000, &result));
+    return static_cast<LRESULT>(result);
+}
+
+void QuitAndExpectCleanEnd(HWND window, TProcess& server) {
+    EXPECT_EQ(Send(window, WM_USER, 0, 0), 1);
+    EXPECT_EQ(server.Wait(), 0u);
+}
+
+// The box's text once it is up, after pressing its OK.
+std::string BoxText() {
+    const auto box = CloseMessageBox("VeskTrayServer");
+    return box ? box->Text : "<no box>";
+}
+
+class VeskTrayServer : public ::testing::Test {
+protected:
+    // Each test sets what it needs; nothing leaks from the machine's environment.
+    TEnvironmentVariable InstallSetting{"VESK_HOOK_INSTALL", ""};
+    TEnvironmentVariable FixtureSetting{"VESK_HOOK_FIXTURE", ""};
+};
+
+struct TStartupFailure {
+    const char* Name;
+    THook Hook;
+    const char* Fixture;
+    std::optional<std::string> SettingsFile;
+    std::string Box; // the exact text, or its beginning when BoxIsPrefix
+    bool BoxIsPrefix;
+    const char* EventsAtBox; // what the library had seen when the box came up
+    const char* EventsAtEnd;
+    std::optional<std::string> SettingsAfter; // nothing: no file at all
+};
+
+TEST_F(VeskTrayServer, EachStartupFailureIsReportedInTheOneBoxAndEndsWithCodeZero) {
+    const std::string notInstalled = "Error: VeskTrayServer is not properly installed!";
+    const std::string unnormalised = SettingsBytes({"[VeskTrayServer]", "Registration Method=1"});
+    const std::string modeThree = SettingsBytes({"[VeskTrayServer]", "Registration Method=3"});
+    const char* held = "load UninstallTrayHook unload";
+    const TStartupFailure cases[] = {
+        {"no hook library", THook::None, "", unnormalised, "Error: Could not load hook library!",
+         false, "", "", unnormalised},
+        {"an entry point missing", THook::ThreeNames, "", unnormalised,
+         "Error: Invalid or corrupted hook DLL!", false, "load unload", "load unload",
+         unnormalised},
+        {"class cannot be registered", THook::Recording, "register-class", unnormalised,
+         "Error: Could not register window class: " + SystemText(ERROR_CLASS_ALREADY_EXISTS), false,
+         held, held, unnormalised},
+        {"window cannot be created", THook::Recording, "refuse-create", unnormalised,
+         "Error: Could not create window: ", true, held, held, unnormalised},
+        {"start mode neither 1 nor 2", THook::Recording, "", modeThree, notInstalled, false, held,
+         held, SettingsBytes({"[VeskTrayServer]", "Registration Method = 3"})},
+        {"no settings file", THook::Recording, "", std::nullopt, notInstalled, false, held, held,
+         SettingsBytes({"[VeskTrayServer]", "Registration Method = 0"})},
+    };
+    for (const TStartupFailure& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TEnvironmentVariable fixture("VESK_HOOK_FIXTURE", c.Fixture);
+        TServerFolder folder(c.Hook, c.SettingsFile);
+        auto server = folder.Start();
+        const auto box = CloseMessageBox("VeskTrayServer");
+        ASSERT_TRUE(box.has_value());
+        const std::string eventsAtBox = folder.Events();
+        if (c.BoxIsPrefix) {
+            EXPECT_EQ(box->Text.substr(0, c.Box.size()), c.Box);
+        } else {
+            EXPECT_EQ(box->Text, c.Box);
+        }
+        EXPECT_EQ(box->Owner, nullptr);
+        EXPECT_EQ(server->Wait(), 0u);
+        EXPECT_EQ(eventsAtBox, c.EventsAtBox);
+        EXPECT_EQ(folder.Events(), c.EventsAtEnd);
+        if (c.SettingsAfter) {
+            EXPECT_EQ(ReadFileBytes(folder.Settings), *c.SettingsAfter);
+        } else {
+            EXPECT_EQ(GetFileAttributesA(folder.Settings.c_str()), INVALID_FILE_ATTRIBUTES);
+        }
+    }
+}
+
+TEST_F(VeskTrayServer, WindowIsGoneWhileTheBoxIsUp) {
+    TServerFolder folder(THook::Recording, std::nullopt);
+    auto server = folder.Start();
+    ASSERT_TRUE(WaitUntil([] { return FindWindowA("#32770", "VeskTrayServer") != nullptr; }));
+    // No request can reach the hook library while the box is up.
+    EXPECT_EQ(FindControlWindow(), nullptr);
+    EXPECT_EQ(BoxText(), "Error: VeskTrayServer is not properly installed!");
+    EXPECT_EQ(server->Wait(), 0u);
+}
+
+TEST_F(VeskTrayServer, WindowThatCannotBeDestroyedAtShutdownIsReportedAndReleased) {
+    TEnvironmentVariable fixture("VESK_HOOK_FIXTURE", "refuse-destroy");
+    TServerFolder folder(THook::Recording);
+    auto server = folder.Start();
+    HWND window = WaitForWindow();
+    EXPECT_EQ(Send(window, WM_USER, 0, 0), 1);
+    const std::string prefix = "Error: Could not destroy window: ";
+    EXPECT_EQ(BoxText().substr(0, prefix.size()), prefix);
+    EXPECT_EQ(server->Wait(), 0u);
+    EXPECT_EQ(folder.Events(), "load InstallTrayHook UninstallTrayHook unload");
+}
+
+TEST_F(VeskTrayServer, StartModeOneServesEvenWhenTheHookIsNotInstalledAndQuitsInOrder) {
+    TEnvironmentVariable install("VESK_HOOK_INSTALL", "0");
+    TServerFolder folder(THook::Recording,
+                         SettingsBytes({"[VeskTrayServer]", "Registration Method=$1"}));
+    auto server = folder.Start();
+    HWND window = WaitForWindow();
+    EXPECT_EQ(Send(window, WM_USER, 1, INT_MIN), INT_MIN ^ 0x5A5A5A5A);
+    EXPECT_EQ(Send(window, WM_USER, 2, -2), -2 ^ 0x0F0F0F0F);
+    EXPECT_EQ(Send(window, WM_USER, 3, 1), 1);
+    EXPECT_EQ(Send(window, WM_USER, 0xFFFFFFFF, 1), 1);
+    EXPECT_EQ(Send(window, WM_USER + 1, 0, 0), 1);
+    QuitAndExpectCleanEnd(window, *server);
+    EXPECT_EQ(FindControlWindow(), nullptr);
+    const auto calls = folder.Calls();
+    EXPECT_EQ(HookEvents(calls),
+              "load InstallTrayHook AddMonitor RemoveMonitor UninstallTrayHook unload");
+    EXPECT_EQ(calls[1].Result, "0");
+    EXPECT_EQ(calls[2].Argument, std::to_string(INT_MIN));
+    // Read as 1 and written back in the server's own layout.
+    EXPECT_EQ(ReadFileBytes(folder.Settings),
+              SettingsBytes({"[VeskTrayServer]", "Registration Method = $1"}));
+}
+
+TEST_F(VeskTrayServer, SettingsThatDoNotSayOneOrTwoGiveStartModeZero) {
+    struct Case {
+        const char* Name;
+        std::string Content;
+        std::string After;
+    } cases[] = {
+        {"key in another letter case", SettingsBytes({"[VeskTrayServer]", "registration method=1"}),
+         SettingsBytes({"[VeskTrayServer]", "registration method = 1", "Registration Method = 0"})},
+        {"quoted value", SettingsBytes({"[VeskTrayServer]", "Registration Method=\"1\""}),
+         SettingsBytes({"[VeskTrayServer]", "Registration Method = 0"})},
+        {"no byte-order mark",
+         SettingsBytes({"[VeskTrayServer]", "Registration Method = 1"}, false),
+         SettingsBytes({"[VeskTrayServer]", "Registration Method = 0"})},
+        {"8-bit text", "[VeskTrayServer]\r\nRegistration Method = 1\r\n",
+         SettingsBytes({"[VeskTrayServer]", "Registration Method = 0"})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TServerFolder folder(THook::Recording, c.Content);
+        auto server = folder.Start();
+        EXPECT_EQ(BoxText(), "Error: VeskTrayServer is not properly installed!");
+        EXPECT_EQ(server->Wait(), 0u);
+        EXPECT_EQ(ReadFileBytes(folder.Settings), c.After);
+    }
+}
+
+TEST_F(VeskTrayServer, SettingsFileThatCannotBeReplacedGivesStartModeZeroAndStaysAsItWas) {
+    TServerFolder folder(THook::Recording, ModeOne);
+    // Readable by others, but neither writable nor replaceable while this is open.
+    HANDLE holder = CreateFileA(folder.Settings.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    auto server = folder.Start();
+    EXPECT_EQ(BoxText(), "Error: VeskTrayServer is not properly installed!");
+    EXPECT_EQ(server->Wait(), 0u);
+    CloseHandle(holder);
+    EXPECT_EQ(ReadFileBytes(folder.Settings), ModeOne);
+    EXPECT_EQ(folder.Events(), "load UninstallTrayHook unload");
+}
+
+// Start mode 2: the test's own program stands in for the machine's shell.
+class VeskTrayServerAsShell : public VeskTrayServer {
+protected:
+    TShellValuesGuard Guard;
+    TScratchDir ReportDir;
+    const std::string Report = ReportDir.File("shell-report.txt");
+    const std::string ShellCommand = "\"" + BinDir() + "ShellStandIn.exe\" \"" + Report + "\"";
+    const std::string ModeTwo = SettingsBytes({"[VeskTrayServer]", "Registration Method = 2"});
+};
+
+TEST_F(VeskTrayServerAsShell, HandsTheLogonToTheMachinesShellAndPutsItselfBack) {
+    WriteShell(HKEY_LOCAL_MACHINE, StringValue(ShellCommand));
+    WriteShell(HKEY_CURRENT_USER, StringValue("previous.exe"));
+    // The hook goes in only once the shell has come up (its report is written).
+    TEnvironmentVariable shellUp("VESK_HOOK_SHELL_UP", Report);
+    TServerFolder folder(
+        THook::Recording,
+        SettingsBytes({"; settings", "Mode=1", "[VeskTrayServer]", "Registration Method=0x2", "",
+                       "[ Other ]", "list = a, b ,c,", "flag", "[VeskTrayServer]",
+                       "Registration Method = 3"}));
+    auto server = folder.Start();
+    HWND window = WaitForWindow();
+    EXPECT_EQ(Send(window, WM_USER, 1, 42), 42 ^ 0x5A5A5A5A);
+    QuitAndExpectCleanEnd(window, *server);
+
+    // The shell saw the machine's command as the user's shell while it started.
+    EXPECT_EQ(ReadFileBytes(Report), "1 " + Hex(ShellCommand + '\0'));
+    EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), StringValue(folder.Exe));
+    EXPECT_EQ(ReadShell(HKEY_LOCAL_MACHINE), StringValue(ShellCommand));
+    const auto calls = folder.Calls();
+    ASSERT_GE(calls.size(), 4u);
+    EXPECT_EQ(calls[calls.size() - 4].Result, "1"); // the last install, then serving
+    EXPECT_EQ(calls[calls.size() - 3].Event, "AddMonitor");
+    EXPECT_EQ(ReadFileBytes(folder.Settings),
+              SettingsBytes({"[VeskTrayServer]", "Registration Method = 0x2,3", "", "[ Other ]",
+                             "list = a,b,c", "flag = "}));
+}
+
+TEST_F(VeskTrayServerAsShell, InstallIsTriedAgainAfterEveryMillisecondUntilItSucceeds) {
+    WriteShell(HKEY_LOCAL_MACHINE, std::nullopt);
+    TEnvironmentVariable install("VESK_HOOK_INSTALL", "0,0,0,1");
+    TServerFolder folder(THook::Recording, ModeTwo);
+    auto server = folder.Start();
+    QuitAndExpectCleanEnd(WaitForWindow(), *server);
+    // N false answers, N+1 calls, about a millisecond or more apart.
+    const auto calls = folder.Calls();
+    ASSERT_EQ(HookEvents(calls), "load InstallTrayHook InstallTrayHook InstallTrayHook "
+                                 "InstallTrayHook UninstallTrayHook unload");
+    for (size_t i = 2; i <= 4; ++i)
+        EXPECT_GE(calls[i].Time - calls[i - 1].Time, 900) << i;
+    EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), StringValue(folder.Exe));
+}
+
+TEST_F(VeskTrayServerAsShell, MachineShellValueIsCopiedAsItIsStored) {
+    using namespace std::string_literals;
+    struct Case {
+        const char* Name;
+        std::optional<TRegistryValue> Machine;
+        std::string UserSeen; // the user's value while the hook was first installed
+    } cases[] = {
+        {"missing", std::nullopt, "1 00"},
+        {"expandable", StringValue("%SystemRoot%\\none.exe", REG_EXPAND_SZ),
+         "1 " + Hex("%SystemRoot%\\none.exe\0"s)},
+        {"without a terminating zero", TRegistryValue{REG_SZ, "abc"}, "1 " + Hex("abc\0"s)},
+        {"with data after a zero", TRegistryValue{REG_SZ, "ab\0cd"s}, "1 " + Hex("ab\0"s)},
+    };
+    TEnvironmentVariable fixture("VESK_HOOK_FIXTURE", "report-user-shell");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        WriteShell(HKEY_LOCAL_MACHINE, c.Machine);
+        TServerFolder folder(THook::Recording, ModeTwo);
+        auto server = folder.Start();
+        QuitAndExpectCleanEnd(WaitForWindow(), *server);
+        const auto calls = folder.Calls();
+        ASSERT_GE(calls.size(), 2u);
+        EXPECT_EQ(calls[1].Event, "UserShell");
+        EXPECT_EQ(calls[1].Argument + " " + calls[1].Result, c.UserSeen);
+        EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), StringValue(folder.Exe));
+    }
+}
+
+TEST_F(VeskTrayServerAsShell, MachineShellOfANumberTypeFailsAndLeavesTheUserValue) {
+    const DWORD number = 7;
+    WriteShell(HKEY_LOCAL_MACHINE,
+               TRegistryValue{REG_DWORD, std::string(reinterpret_cast<const char*>(&number), 4)});
+    WriteShell(HKEY_CURRENT_USER, StringValue("previous.exe"));
+    TServerFolder folder(THook::Recording, ModeTwo);
+    auto server = folder.Start();
+    EXPECT_EQ(BoxText(), "Error: Invalid data type for 'Shell'");
+    EXPECT_EQ(server->Wait(), 0u);
+    EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), StringValue("previous.exe"));
+    EXPECT_EQ(folder.Events(), "load UninstallTrayHook unload");
+}
+
+TEST_F(VeskTrayServerAsShell, MissingUserLogonKeyFailsBeforeAnyShellStartsAndIsNotCreated) {
+    WriteShell(HKEY_LOCAL_MACHINE, StringValue(ShellCommand));
+    Guard.RemoveUserWinLogonKey();
+    TServerFolder folder(THook::Recording, ModeTwo);
+    auto server = folder.Start();
+    EXPECT_EQ(BoxText(), "Error: Error accessing registry.");
+    EXPECT_EQ(server->Wait(), 0u);
+    EXPECT_EQ(GetFileAttributesA(Report.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(WinLogonKeyExists(HKEY_CURRENT_USER));
+    EXPECT_EQ(folder.Events(), "load UninstallTrayHook unload");
+}
+
+TEST_F(VeskTrayServerAsShell, RequestsPostedDuringTheWaitAreServedOnlyAfterTheHookIsIn) {
+    std::string falses;
+    for (int i = 0; i < 3000; ++i)
+        falses += "0,";
+    TEnvironmentVariable install("VESK_HOOK_INSTALL", falses + "1");
+    WriteShell(HKEY_LOCAL_MACHINE, std::nullopt);
+    TServerFolder folder(THook::Recording, ModeTwo);
+    auto server = folder.Start();
+    HWND window = WaitForWindow();
+    ASSERT_TRUE(WaitUntil([&] { return CountEvents(folder.Calls(), "InstallTrayHook") > 0; }));
+    for (LPARAM value = 1; value <= 5; ++value)
+        ASSERT_TRUE(PostMessageA(window, WM_USER, 1, value));
+    ASSERT_TRUE(WaitUntil([&] { return CountEvents(folder.Calls(), "AddMonitor") == 5; },
+                          std::chrono::seconds(60)));
+    QuitAndExpectCleanEnd(window, *server);
+    const auto calls = folder.Calls();
+    const auto installed = std::find_if(calls.begin(), calls.end(), [](const THookCall& call) {
+        return call.Event == "InstallTrayHook" && call.Result == "1";
+    });
+    ASSERT_NE(installed, calls.end());
+    EXPECT_EQ(CountEvents({calls.begin(), installed}, "AddMonitor"), 0u);
+    EXPECT_EQ(CountEvents(calls, "InstallTrayHook"), 3001u);
+}
+
+TEST_F(VeskTrayServer, ServesEightConcurrentClientsWithoutLossOrGrowth) {
+    TServerFolder folder(THook::Recording);
+    TEnvironmentVariable noLog("VESK_HOOK_LOG", "");
+    auto server = folder.Start();
+    HWND window = WaitForWindow();
+    const std::string client = "\"" + BinDir() + "tests\\LoadClient.exe\" ";
+    {
+        TProcess warmUp(client + "1000");
+        EXPECT_EQ(warmUp.Wait(std::chrono::seconds(120)), 0u);
+    }
+    // The scratch folder's name is unique: it finds this server's Unix process.
+    const std::string name = folder.Exe.substr(folder.Exe.find("vesk-test"));
+    const long before = RssAnonKilobytes(name);
+    ASSERT_GT(before, 0);
+    std::vector<std::unique_ptr<TProcess>> clients;
+    for (int i = 0; i < 8; ++i)
+        clients.push_back(std::make_unique<TProcess>(client + "10000"));
+    for (auto& c : clients)
+        EXPECT_EQ(c->Wait(std::chrono::seconds(300)), 0u);
+    const long after = RssAnonKilobytes(name);
+    EXPECT_LE(std::labs(after - before), 256) << before << " kB, then " << after << " kB";
+    std::printf("server RssAnon: %ld kB after 1,000 requests, %ld kB after 80,000 more\n", before,
+                after);
+    QuitAndExpectCleanEnd(window, *server);
+}
+
+} // namespace
