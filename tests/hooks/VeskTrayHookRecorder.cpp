@@ -14,7 +14,9 @@
 //                       refuse-create: refuses the creation of that window (CBT hook);
 //                       refuse-destroy: from InstallTrayHook on, refuses its destruction;
 //                       report-user-shell: the first InstallTrayHook records the user's
-//                       logon "Shell" as it is then ("UserShell <type> <data in hex>").
+//                       logon "Shell" as it is then ("UserShell <type> <data in hex>");
+//                       remove-user-logon-key: a successful InstallTrayHook removes the
+//                       user's WinLogon key, so that putting the server back fails.
 #include <windows.h>
 
 #include <cstdint>
@@ -142,6 +144,9 @@ VESK_HOOK_EXPORT DWORD WINAPI InstallTrayHook() {
     ++InstallCalls;
     if (Environment("VESK_HOOK_FIXTURE") == "refuse-destroy" && !CbtHook)
         RefuseOnThisThread(HCBT_DESTROYWND);
+    if ((result & 0xFF) && Environment("VESK_HOOK_FIXTURE") == "remove-user-logon-key")
+        RegDeleteKeyA(HKEY_CURRENT_USER,
+                      "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\WinLogon");
     Record("InstallTrayHook", "-", Number(result));
     return result;
 }

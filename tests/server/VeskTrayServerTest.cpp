@@ -189,6 +189,27 @@ TEST_F(VeskTrayServer, WindowThatCannotBeDestroyedAtShutdownIsReportedAndRelease
     EXPECT_EQ(folder.Events(), "load InstallTrayHook UninstallTrayHook unload");
 }
 
+TEST(VeskTrayServerProgram, CarriesAVersionResourceAndAManifest) {
+    const std::string exe = BinDir() + "VeskTrayServer.exe";
+    DWORD ignored = 0;
+    std::string info(GetFileVersionInfoSizeA(exe.c_str(), &ignored), '\0');
+    ASSERT_FALSE(info.empty());
+    ASSERT_TRUE(GetFileVersionInfoA(exe.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+    for (const char* name : {"ProductName", "ProductVersion", "FileVersion", "FileDescription"}) {
+        char* value = nullptr;
+        UINT length = 0;
+        const std::string path = std::string("\\StringFileInfo\\040904B0\\") + name;
+        EXPECT_TRUE(
+            VerQueryValueA(info.data(), path.c_str(), reinterpret_cast<void**>(&value), &length) &&
+            length > 1)
+            << name;
+    }
+    HMODULE image = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(image, nullptr);
+    EXPECT_NE(FindResourceA(image, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)), nullptr);
+    FreeLibrary(image);
+}
+
 TEST_F(VeskTrayServer, StartModeOneServesEvenWhenTheHookIsNotInstalledAndQuitsInOrder) {
     TEnvironmentVariable install("VESK_HOOK_INSTALL", "0");
     TServerFolder folder(THook::Recording,
@@ -356,6 +377,23 @@ TEST_F(VeskTrayServerAsShell, MissingUserLogonKeyFailsBeforeAnyShellStartsAndIsN
     EXPECT_EQ(GetFileAttributesA(Report.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_FALSE(WinLogonKeyExists(HKEY_CURRENT_USER));
     EXPECT_EQ(folder.Events(), "load UninstallTrayHook unload");
+}
+
+TEST_F(VeskTrayServerAsShell, ServerThatCannotPutItselfBackRemovesTheHookItJustInstalled) {
+    WriteShell(HKEY_LOCAL_MACHINE, StringValue(ShellCommand));
+    TEnvironmentVariable shellUp("VESK_HOOK_SHELL_UP", Report);
+    TEnvironmentVariable fixture("VESK_HOOK_FIXTURE", "remove-user-logon-key");
+    TServerFolder folder(THook::Recording, ModeTwo);
+    auto server = folder.Start();
+    EXPECT_EQ(BoxText(), "Error: Error accessing registry.");
+    EXPECT_EQ(server->Wait(), 0u);
+    // The real shell did run; the hook it let in is taken out again.
+    EXPECT_EQ(ReadFileBytes(Report), "1 " + Hex(ShellCommand + '\0'));
+    const auto calls = folder.Calls();
+    ASSERT_GE(calls.size(), 4u);
+    EXPECT_EQ(calls[calls.size() - 3].Event + calls[calls.size() - 3].Result, "InstallTrayHook1");
+    EXPECT_EQ(calls[calls.size() - 2].Event, "UninstallTrayHook");
+    EXPECT_EQ(calls.back().Event, "unload");
 }
 
 TEST_F(VeskTrayServerAsShell, RequestsPostedDuringTheWaitAreServedOnlyAfterTheHookIsIn) {
