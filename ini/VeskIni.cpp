@@ -569,7 +569,8 @@ public:
         auto Found = Sections.find(Name);
         TVeskIniSection* Result = Found != Sections.end() ? Found->second : nullptr;
         if (Result == nullptr) {
-            Result = Ini.Section(Name);
+            // Known to be absent: appended without another scan, as get-or-add would.
+            Result = new TVeskIniSection(&Ini, TVeskWideString(Name));
             Sections.emplace(Result->Name(), Result);
         }
         CurrentKeys = &KeysOf[Result];
@@ -592,7 +593,7 @@ public:
         if (Found != Keys.Names.end()) {
             return Found->second;
         }
-        TVeskIniKey* Added = Section.Key(Name);
+        auto* Added = new TVeskIniKey(&Section, TVeskWideString(Name));
         Keys.Names.emplace(Added->Name(), Added);
         return Added;
     }

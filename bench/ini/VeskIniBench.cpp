@@ -52,35 +52,42 @@ TVeskWideString Ascii(const std::string& Text) {
     return TVeskWideString(Text.begin(), Text.end());
 }
 
-// The encoded settings file of about TargetBytes bytes, and its number of sections.
+// The encoded settings file of about TargetBytes bytes, and its number of sections. Written
+// as lines straight away: building it through a document would leave the heap churned
+// before anything is measured.
 TBytes MakeContent(size_t TargetBytes, int& Sections) {
     TRandom Random;
     const char Alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789._-";
-    TVeskIni Ini;
+    TVeskWideStringList Lines;
     size_t Units = 0;
     Sections = 0;
+    std::string Line;
     while (2 + 2 * Units < TargetBytes) {
         char Name[32];
-        std::snprintf(Name, sizeof Name, "Section %05d", Sections++);
-        TVeskIniSection* Section = Ini.Section(Ascii(Name));
-        Units += std::strlen(Name) + 2 + 2 + (Sections > 1 ? 2 : 0);
+        std::snprintf(Name, sizeof Name, "[Section %05d]", Sections);
+        if (Sections++ > 0) {
+            Lines.Add(TVeskWideString(), 0);
+            Units += 2;
+        }
+        Lines.Add(Ascii(Name), 0);
+        Units += std::strlen(Name) + 2;
         for (int K = 0; K < 32; ++K) {
-            std::snprintf(Name, sizeof Name, "Key%02d", K);
-            TVeskIniKey* Key = Section->Key(Ascii(Name));
-            Units += std::strlen(Name) + 3 + 2;
+            std::snprintf(Name, sizeof Name, "Key%02d = ", K);
+            Line = Name;
             const int Values = Random.Between(1, 3);
             for (int V = 0; V < Values; ++V) {
-                std::string Text(static_cast<size_t>(Random.Between(5, 30)), 'x');
-                for (char& C : Text) {
-                    C = Alphabet[Random.Next() % (sizeof Alphabet - 1)];
+                if (V > 0) {
+                    Line += ',';
                 }
-                Key->AddRaw(Ascii(Text));
-                Units += Text.size() + (V > 0 ? 1 : 0);
+                const int Length = Random.Between(5, 30);
+                for (int C = 0; C < Length; ++C) {
+                    Line += Alphabet[Random.Next() % (sizeof Alphabet - 1)];
+                }
             }
+            Lines.Add(Ascii(Line), 0);
+            Units += Line.size() + 2;
         }
     }
-    TVeskWideStringList Lines;
-    Ini.SaveToStrings(Lines);
     TVeskMemoryStream Stream;
     Lines.SaveToStream(Stream);
     return TBytes(Stream.Memory(), Stream.Memory() + Stream.Size());
