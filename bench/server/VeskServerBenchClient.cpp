@@ -1,0 +1,214 @@
+// The benchmark's client: starts a server and times it until it answers, sends it a stream of
+// monitor requests, or asks it to quit. Every reply is checked against what the hook library
+// answers, so that a fast wrong answer fails the run instead of counting.
+//
+//   VeskServerBenchClient start SERVER.EXE HOOK   start the server; print "started <us>", the
+//                                                 time from process start to its first right
+//                                                 answer, and leave it running
+//   VeskServerBenchClient load HOOK COUNT SEED    print "ready", wait for a line on stdin, send
+//                                                 COUNT requests, print "done <count> <first-us>
+//                                                 <last-us> <p50-us> <p99-us>"
+//   VeskServerBenchClient quit                    ask the server to quit and wait until it ends
+//
+// HOOK says what the hook library answers: "echo" (the benchmark's hook: the argument xor
+// 0x5A5A5A5A for AddMonitor, xor 0x0F0F0F0F for RemoveMonitor) or "zero" (the default hook).
+// Times are the performance counter in microseconds, which every process on the machine shares,
+// so the driver can put the reports of concurrent clients on one time line.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "VeskError.h"
+
+namespace {
+
+const char ControlWindowClass[] = "VeskTrayServerWindow";
+const UINT ControlMessage = WM_USER;
+const DWORD ReplyTimeoutMs = 10000;
+
+class THandle {
+public:
+    explicit THandle(HANDLE handle = nullptr) : Handle(handle) {}
+    ~THandle() {
+        if (Handle)
+            CloseHandle(Handle);
+    }
+    THandle(const THandle&) = delete;
+    THandle& operator=(const THandle&) = delete;
+    HANDLE Get() const { return Handle; }
+
+private:
+    HANDLE Handle;
+};
+
+long long Ticks() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+double Microseconds(long long ticks) {
+    static const long long frequency = [] {
+        LARGE_INTEGER value;
+        QueryPerformanceFrequency(&value);
+        return value.QuadPart;
+    }();
+    return static_cast<double>(ticks) * 1e6 / static_cast<double>(frequency);
+}
+
+bool EchoingHook(const std::string& hook) {
+    if (hook == "echo")
+        return true;
+    if (hook == "zero")
+        return false;
+    throw EVeskError("unknown hook answer \"" + hook + "\" (echo or zero)");
+}
+
+std::int32_t Expected(bool echo, WPARAM request, std::int32_t argument) {
+    if (!echo)
+        return 0;
+    return request == 1 ? argument ^ 0x5A5A5A5A : argument ^ 0x0F0F0F0F;
+}
+
+HWND FindControlWindow() {
+    return FindWindowExA(HWND_MESSAGE, nullptr, ControlWindowClass, nullptr);
+}
+
+// Sends one request and checks the reply; a missing or wrong reply ends the run.
+void Request(HWND window, WPARAM request, std::int32_t argument, std::int32_t expected) {
+    DWORD_PTR reply = 0;
+    if (!SendMessageTimeoutA(window, ControlMessage, request, static_cast<LPARAM>(argument),
+                             SMTO_NORMAL, ReplyTimeoutMs, &reply))
+        throw EVeskError("request " + std::to_string(request) + " got no reply (error " +
+                         std::to_string(GetLastError()) + ")");
+    if (static_cast<std::int32_t>(reply) != expected)
+        throw EVeskError("request " + std::to_string(request) + " with " +
+                         std::to_string(argument) + " answered " +
+                         std::to_string(static_cast<std::int32_t>(reply)) + ", the hook answers " +
+                         std::to_string(expected));
+}
+
+void Start(const std::string& server, bool echo) {
+    if (FindControlWindow())
+        throw EVeskError("a control window exists already: another server is running");
+    std::string directory = server.substr(0, server.find_last_of("\\/") + 1);
+    std::string commandLine = "\"" + server + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    // Without this Wine hands the server our standard handles, and whoever reads our output
+    // waits for the server to end before it sees the end of it.
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    PROCESS_INFORMATION info{};
+    const long long begin = Ticks();
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        directory.c_str(), &startup, &info))
+        throw EVeskError("cannot start " + server + " (error " + std::to_string(GetLastError()) +
+                         ")");
+    THandle process(info.hProcess);
+    THandle thread(info.hThread);
+    // Nothing tells another process that a window exists, so look for it every millisecond;
+    // once found, the send waits until the server's message loop takes it.
+    const std::int32_t argument = 0x13572468;
+    for (;;) {
+        if (HWND window = FindControlWindow()) {
+            Request(window, 1, argument, Expected(echo, 1, argument));
+            break;
+        }
+        if (WaitForSingleObject(process.Get(), 1) == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            GetExitCodeProcess(process.Get(), &code);
+            throw EVeskError(server + " ended with code " + std::to_string(code) +
+                             " before its window answered");
+        }
+        if (Microseconds(Ticks() - begin) > 30e6)
+            throw EVeskError(server + " did not answer within 30 s");
+    }
+    std::printf("started %.1f\n", Microseconds(Ticks() - begin));
+}
+
+void Load(bool echo, long count, std::uint32_t seed) {
+    const HWND window = FindControlWindow();
+    if (!window)
+        throw EVeskError("no control window: the server is not running");
+    std::vector<long long> spans(static_cast<size_t>(count));
+    std::printf("ready\n");
+    std::fflush(stdout);
+    char line[64];
+    if (!std::fgets(line, sizeof line, stdin))
+        throw EVeskError("no go line on stdin");
+
+    std::uint32_t state = seed ? seed : 1;
+    const long long first = Ticks();
+    for (long i = 0; i < count; ++i) {
+        // xorshift: arguments of every bit pattern, the same for every server
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        const auto argument = static_cast<std::int32_t>(state);
+        const WPARAM request = 1 + (i & 1);
+        const long long before = Ticks();
+        Request(window, request, argument, Expected(echo, request, argument));
+        spans[static_cast<size_t>(i)] = Ticks() - before;
+    }
+    const long long last = Ticks();
+
+    std::sort(spans.begin(), spans.end());
+    auto rank = [&](double share) {
+        // Nearest rank: the smallest span that at least this share of requests did not exceed.
+        size_t index = static_cast<size_t>(share * static_cast<double>(count) + 0.999999);
+        return spans[std::clamp<size_t>(index, 1, spans.size()) - 1];
+    };
+    std::printf("done %ld %.1f %.1f %.2f %.2f\n", count, Microseconds(first), Microseconds(last),
+                Microseconds(rank(0.50)), Microseconds(rank(0.99)));
+}
+
+void Quit() {
+    const HWND window = FindControlWindow();
+    if (!window)
+        throw EVeskError("no control window: the server is not running");
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    THandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+    if (!process.Get())
+        throw EVeskError("cannot open the server process " + std::to_string(processId));
+    Request(window, 0, 0, 1);
+    if (WaitForSingleObject(process.Get(), 20000) != WAIT_OBJECT_0)
+        throw EVeskError("the server did not end within 20 s of the quit request");
+    std::printf("quit\n");
+}
+
+long Number(const char* text) {
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 0);
+    if (!*text || *end || value < 1)
+        throw EVeskError(std::string("not a positive number: ") + text);
+    return value;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        const std::string mode = argc > 1 ? argv[1] : "";
+        if (mode == "start" && argc == 4)
+            Start(argv[2], EchoingHook(argv[3]));
+        else if (mode == "load" && argc == 5)
+            Load(EchoingHook(argv[2]), Number(argv[3]),
+                 static_cast<std::uint32_t>(Number(argv[4])));
+        else if (mode == "quit" && argc == 2)
+            Quit();
+        else
+            throw EVeskError("usage: VeskServerBenchClient start SERVER.EXE echo|zero | load "
+                             "echo|zero COUNT SEED | quit");
+        std::fflush(stdout);
+        return 0;
+    } catch (const EVeskError& failure) {
+        std::fprintf(stderr, "VeskServerBenchClient: %s\n", failure.what());
+        return 1;
+    }
+}
