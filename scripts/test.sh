@@ -9,8 +9,12 @@ source "$(dirname "$0")/common.sh"
 vesk_build
 
 # One wineserver for the whole run, so that every test's Wine start is quick.
-wineserver -p </dev/null >/dev/null 2>&1
+# (It may be running already: that one is then used.)
+wineserver -p </dev/null >/dev/null 2>&1 || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
+# The first Wine program of a session starts Wine's background services, which keep its
+# output open; start them here so that no test's output is held open by them.
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 
 status=0
 (cd "$VESK_BUILD" && ctest --output-on-failure -j 2 --timeout 600 "$@") || status=1
