@@ -1,0 +1,59 @@
+// The steps of installing and uninstalling a server for the current user: its start mode in
+// the settings file beside it, and the user's WinLogon "Shell" value. Each step fails with
+// an EVeskError; the caller decides the order and puts things back when a later step fails.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// The registry key as people read it in messages.
+inline constexpr char VeskUserWinLogonKeyName[] =
+    "HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\WinLogon";
+
+// The full path of a file, in its long form when it exists.
+std::string VeskFullPath(const std::string& path);
+// "VeskTrayServer.ini" in the server's folder.
+std::string VeskSettingsFileOf(const std::string& serverFullPath);
+bool VeskIsFile(const std::string& path);
+
+// The system's text for an error code, without its trailing blanks and period.
+std::string VeskSystemErrorText(DWORD code);
+
+// A file's exact bytes, or that it did not exist, to put back after a failed change.
+class TVeskFileSnapshot {
+public:
+    explicit TVeskFileSnapshot(std::string path);
+    // Writes the old bytes back beside the file and moves them over it, so that the file is
+    // never half written; removes the file when there was none.
+    void Restore() const;
+
+private:
+    std::string Path;
+    bool Existed = false;
+    std::string Bytes;
+    DWORD Attributes = 0;
+};
+
+// Sets the first value of "Registration Method" in section "VeskTrayServer" through the
+// project's INI library, which keeps everything else and writes the server's own layout.
+void VeskWriteStartMode(const std::string& settingsFile, std::int32_t mode);
+
+struct TVeskUserShell {
+    bool KeyExists = false;
+    bool ValueExists = false;
+    // A string value; any other type is never taken for a command line.
+    bool IsText = false;
+    std::string Text;
+};
+
+// The user's "Shell" value; a missing key is reported, not a failure.
+TVeskUserShell VeskReadUserShell();
+// The key is opened, never created: a user without it has no WinLogon settings of their own.
+void VeskWriteUserShell(const std::string& text);
+void VeskDeleteUserShell();
+
+// Whether a "Shell" command line names this server: the same full path, letter case
+// ignored, with or without surrounding double quotes.
+bool VeskShellNamesServer(const std::string& shell, const std::string& serverFullPath);
