@@ -2,28 +2,31 @@
 """VeskTrayServer against the bare server, the least that does its job on this platform.
 
 Both run under the same conditions: from one folder, with the same hook library (one that
-answers at once) and the same settings file (start mode 1), one after the other in the order
-A B B A A B ..., so that the drift of a shared machine falls on both alike. Each round gives
-one figure per server and one ratio real/bare; the report shows the medians over rounds and
-the spread of the ratios.
+answers at once) and the same settings file (start mode 1). They take turns in the order
+A B B A A B ..., so that the drift of a shared machine falls on both alike: start-ups one
+after the other, and under load both servers run at once while the client processes send
+short bursts to one and then the other. Every pair of turns gives one ratio real/bare; the
+report shows the medians and the spread of those ratios.
 
 CPU and memory come from the servers' own Linux processes (under Wine each Windows process is
 one), since Win32's counters for another process read 0 under Wine: CPU from the schedstat of
 every thread, memory from status (VmRSS, RssAnon). The wineserver's CPU comes from its
 schedstat too. Two positive controls, bare servers that burn CPU while idle and that keep
-memory per request, prove that the figures can see such a cost.
+memory per request, are measured the same way against the bare server, to show that the
+figures see such a cost.
 
-    VeskServerBench.py --bin BUILD/bin --work DIR            the full run
+    VeskServerBench.py --bin BUILD/bin --work DIR            the full run, about two minutes
     VeskServerBench.py --bin BUILD/bin --work DIR --smoke    a few seconds, for ctest
 
-Exits non-zero when a reply was wrong or missing or a server misbehaved; a figure that misses
-its target is reported, not failed.
+Exits non-zero when a reply was wrong or missing, a server misbehaved or a control went
+unseen; a figure that misses its target is reported, not failed.
 """
 
 import argparse
 import json
 import os
 import platform
+import select
 import shutil
 import statistics
 import subprocess
@@ -37,9 +40,10 @@ BURN = "VeskBareServerBurnIdle.exe"
 ALLOC = "VeskBareServerAllocPerRequest.exe"
 CLIENT = "VeskServerBenchClient.exe"
 CLIENTS = 4
+ALLOC_KIB_PER_REQUEST = 1  # what VeskBareServerAllocPerRequest keeps
 
-# Name, unit, how the ratio is judged: ("max", limit) means real/bare <= limit, ("min", limit)
-# real/bare >= limit, None no target.
+# Name, unit, target on the median ratio real/bare: ("max", x) at most x, ("min", x) at least
+# x, "zero" both exactly 0, None no target.
 METRICS = [
     ("startup_ms", "ms", ("max", 1.10)),
     ("p50_us", "us", ("max", 1.03)),
@@ -54,6 +58,9 @@ METRICS = [
     ("anon_start_kib", "KiB", None),
     ("anon_load_kib", "KiB", None),
 ]
+
+FULL = dict(startups=10, sessions=2, pairs=40, requests=500, pairs4=20, requests4=250, idle=10.0)
+SMOKE = dict(startups=1, sessions=1, pairs=2, requests=50, pairs4=1, requests4=20, idle=0.3)
 
 
 class BenchFailure(Exception):
@@ -85,11 +92,11 @@ def read(path, mode="r"):
 
 def cpu_ns(pid):
     """CPU time of every live thread of a process, in nanoseconds."""
-    total = 0
     try:
         tasks = os.listdir(f"/proc/{pid}/task")
     except OSError:
         raise BenchFailure(f"process {pid} is gone")
+    total = 0
     for task in tasks:
         text = read(f"/proc/{pid}/task/{task}/schedstat")
         if text:
@@ -114,9 +121,7 @@ def wineserver_pid():
     info = os.stat(os.environ["WINEPREFIX"])
     folder = f"server-{info.st_dev:x}-{info.st_ino:x}"
     for pid in os.listdir("/proc"):
-        if not pid.isdigit():
-            continue
-        if not (read(f"/proc/{pid}/comm") or "").startswith("wineserver"):
+        if not pid.isdigit() or not (read(f"/proc/{pid}/comm") or "").startswith("wineserver"):
             continue
         try:
             if os.path.basename(os.readlink(f"/proc/{pid}/cwd")) == folder:
@@ -133,10 +138,8 @@ def process_with_tag(tag, exe):
         if not pid.isdigit():
             continue
         environ = read(f"/proc/{pid}/environ", "rb")
-        if environ and marker in environ:
-            cmdline = read(f"/proc/{pid}/cmdline", "rb") or b""
-            if exe.encode() in cmdline:
-                return int(pid)
+        if environ and marker in environ and exe.encode() in (read(f"/proc/{pid}/cmdline", "rb") or b""):
+            return int(pid)
     return None
 
 
@@ -144,37 +147,119 @@ def cpu_ticks_by_process():
     """utime + stime of every process, for telling what else ran during the run."""
     ticks = {}
     for pid in os.listdir("/proc"):
-        if not pid.isdigit():
-            continue
-        text = read(f"/proc/{pid}/stat")
-        if not text:
-            continue
-        name = text[text.index("(") + 1 : text.rindex(")")]
-        fields = text[text.rindex(")") + 2 :].split()
-        ticks[int(pid)] = (name, int(fields[11]) + int(fields[12]))
+        text = read(f"/proc/{pid}/stat") if pid.isdigit() else None
+        if text:
+            fields = text[text.rindex(")") + 2 :].split()
+            ticks[int(pid)] = (text[text.index("(") + 1 : text.rindex(")")], int(fields[11]) + int(fields[12]))
     return ticks
 
 
+class Server:
+    def __init__(self, exe, windows_pid, pid, startup_ms):
+        self.exe = exe
+        self.windows_pid = windows_pid
+        self.pid = pid
+        self.startup_ms = startup_ms
+
+
+class LoadClients:
+    """Client processes that send bursts of requests to whichever server they are told."""
+
+    def __init__(self, bench, count):
+        self.bench = bench
+        self.processes = []
+        for index in range(count):
+            self.processes.append(
+                subprocess.Popen(
+                    bench.client_command("load", bench.hook_answer(), 0x9E3779B9 + index),
+                    stdin=subprocess.PIPE,
+                    stdout=subprocess.PIPE,
+                    stderr=subprocess.PIPE,
+                    text=True,
+                )
+            )
+        for process in self.processes:
+            if process.stdout.readline().strip() != "ready":
+                raise BenchFailure(f"load client not ready: {self.errors(process)}")
+
+    def errors(self, process):
+        if process.poll() is None:
+            process.kill()
+        return process.stderr.read().strip()
+
+    def burst(self, server, requests):
+        """Every client sends requests to the server at once; the server's and the wineserver's
+        CPU are read before and after, when nothing else in the prefix is busy."""
+        server_before = cpu_ns(server.pid)
+        wineserver_before = cpu_ns(self.bench.wineserver)
+        for process in self.processes:
+            process.stdin.write(f"{server.windows_pid} {requests}\n")
+            process.stdin.flush()
+        reports = []
+        for process in self.processes:
+            words = process.stdout.readline().split()
+            if len(words) != 6 or words[0] != "done":
+                raise BenchFailure(f"load client failed: {self.errors(process)}")
+            reports.append([float(w) for w in words[1:]])
+        server_cpu = cpu_ns(server.pid) - server_before
+        wineserver_cpu = cpu_ns(self.bench.wineserver) - wineserver_before
+        total = sum(r[0] for r in reports)
+        span_us = max(r[2] for r in reports) - min(r[1] for r in reports)
+        return {
+            "throughput": total / (span_us / 1e6),
+            "p50_us": reports[0][3],
+            "p99_us": reports[0][4],
+            "cpu_us_per_request": server_cpu / 1000.0 / total,
+            "wineserver_us_per_request": wineserver_cpu / 1000.0 / total,
+        }
+
+    def close(self):
+        for process in self.processes:
+            process.stdin.close()
+        for process in self.processes:
+            try:
+                if process.wait(timeout=30) != 0:
+                    raise BenchFailure(f"load client failed: {process.stderr.read().strip()}")
+            finally:
+                if process.poll() is None:
+                    process.kill()
+                    process.wait()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, kind, value, trace):
+        if kind is None:
+            self.close()
+        else:
+            for process in self.processes:
+                if process.poll() is None:
+                    process.kill()
+                    process.wait()
+
+
+def alternating(pairs, a, b):
+    """A B, B A, A B, ...: pairs of turns whose order alternates."""
+    for index in range(pairs):
+        yield (a, b) if index % 2 == 0 else (b, a)
+
+
 class Bench:
-    def __init__(self, args):
+    def __init__(self, args, sizes):
         self.args = args
+        self.sizes = sizes
         self.work = os.path.abspath(args.work)
         self.client = os.path.join(self.work, CLIENT)
         self.instance = 0
         self.wineserver = None
-        self.servers = set()  # Linux pids of servers started and not yet seen to end
-
-    # --- set-up -------------------------------------------------------------------------
+        self.servers = {}  # Linux pid -> Server, for those started and not yet seen to end
+        self.holder = None  # the client process that keeps the desktop up
 
     def prepare(self):
         bin_dir = self.args.bin
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
-        hook = (
-            os.path.join(bin_dir, "bench", "VeskTrayHook.hk")
-            if self.args.hook == "echo"
-            else os.path.join(bin_dir, "VeskTrayHook.hk")
-        )
+        hook = os.path.join(bin_dir, "bench" if self.args.hook == "echo" else "", "VeskTrayHook.hk")
         sources = [os.path.join(bin_dir, REAL), hook] + [
             os.path.join(bin_dir, "bench", name) for name in (BARE, BURN, ALLOC, CLIENT)
         ]
@@ -191,18 +276,40 @@ class Bench:
         if self.wineserver is None:
             # One wineserver for the whole run, so that its CPU can be read; it goes by itself
             # a minute after the last Wine process.
-            subprocess.Popen(
+            subprocess.run(
                 ["wineserver", "-p60"],
                 stdin=subprocess.DEVNULL,
                 stdout=subprocess.DEVNULL,
                 stderr=subprocess.DEVNULL,
-            ).wait()
+            )
             self.wineserver = wait_until(wineserver_pid, 20, "the wineserver")
+        self.holder = subprocess.Popen(
+            self.client_command("hold"),
+            stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL,
+            text=True,
+        )
+        if not select.select([self.holder.stdout], [], [], 60)[0] or self.holder.stdout.readline().strip() != "ready":
+            raise BenchFailure("the desktop did not come up within 60 s")
         # The first Wine process of a prefix brings up its services; keep that out of the
         # figures.
-        self.run_server(BARE, startups=1, requests=10, requests4=2, idle=0)
+        self.quit(self.start(BARE))
 
-    # --- one client -------------------------------------------------------------------------
+    def release_desktop(self):
+        if self.holder:
+            self.holder.stdin.close()
+            try:
+                self.holder.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                self.holder.kill()
+                self.holder.wait()
+            self.holder = None
+
+    # --- servers ----------------------------------------------------------------------------
+
+    def hook_answer(self):
+        return "echo" if self.args.hook == "echo" else "zero"
 
     def client_command(self, *arguments):
         return ["wine", self.client] + [str(a) for a in arguments]
@@ -222,168 +329,186 @@ class Bench:
             )
             errors.seek(0)
             if result.returncode != 0:
-                raise BenchFailure(
-                    f"client {' '.join(map(str, arguments))} failed: {errors.read().strip()}"
-                )
+                raise BenchFailure(f"client {' '.join(map(str, arguments))} failed: {errors.read().strip()}")
         return result.stdout.split()
 
     def start(self, exe):
         self.instance += 1
         tag = f"{os.getpid()}-{self.instance}"
         env = dict(os.environ, VESK_BENCH_TAG=tag)
-        words = self.run_client(
-            "start", windows_path(os.path.join(self.work, exe)), self.hook_answer(), env=env
-        )
-        if len(words) != 2 or words[0] != "started":
+        words = self.run_client("start", windows_path(os.path.join(self.work, exe)), self.hook_answer(), env=env)
+        if len(words) != 3 or words[0] != "started":
             raise BenchFailure(f"unexpected start report {words}")
         pid = wait_until(lambda: process_with_tag(tag, exe), 10, f"the process of {exe}")
-        self.servers.add(pid)
-        return float(words[1]) / 1000.0, pid
+        server = Server(exe, int(words[2]), pid, float(words[1]) / 1000.0)
+        self.servers[pid] = server
+        return server
 
-    def quit(self, pid):
-        self.run_client("quit")
-        wait_until(lambda: not os.path.exists(f"/proc/{pid}"), 20, "the server to end")
-        self.servers.discard(pid)
+    def quit(self, server):
+        self.run_client("quit", server.windows_pid)
+        wait_until(lambda: not os.path.exists(f"/proc/{server.pid}"), 20, "the server to end")
+        del self.servers[server.pid]
 
     def stop_leftovers(self):
         """After a failure: a server left running would answer the next run's clients."""
-        for pid in list(self.servers):
+        for server in list(self.servers.values()):
             try:
-                self.quit(pid)
+                self.quit(server)
             except (BenchFailure, subprocess.TimeoutExpired):
                 try:
-                    os.kill(pid, 9)
+                    os.kill(server.pid, 9)
                 except OSError:
                     pass
 
-    def hook_answer(self):
-        return "echo" if self.args.hook == "echo" else "zero"
+    # --- measurements -----------------------------------------------------------------------
 
-    def load(self, server_pid, clients, requests):
-        """Sends requests from several client processes at once; returns requests per second,
-        the first client's p50 and p99, and the CPU of server and wineserver per request."""
-        processes = []
-        try:
-            for index in range(clients):
-                processes.append(
-                    subprocess.Popen(
-                        self.client_command(
-                            "load", self.hook_answer(), requests, 0x9E3779B9 + index
-                        ),
-                        stdin=subprocess.PIPE,
-                        stdout=subprocess.PIPE,
-                        stderr=subprocess.PIPE,
-                        text=True,
-                    )
-                )
-            for process in processes:
-                if process.stdout.readline().strip() != "ready":
-                    raise BenchFailure(f"load client not ready: {process.stderr.read().strip()}")
-            server_before = cpu_ns(server_pid)
-            wineserver_before = cpu_ns(self.wineserver)
-            for process in processes:
-                process.stdin.write("go\n")
-                process.stdin.flush()
-            reports = []
-            for process in processes:
-                words = process.stdout.readline().split()
-                if len(words) != 6 or words[0] != "done":
-                    raise BenchFailure(f"load client failed: {process.stderr.read().strip()}")
-                reports.append([float(w) for w in words[1:]])
-            server_cpu = cpu_ns(server_pid) - server_before
-            wineserver_cpu = cpu_ns(self.wineserver) - wineserver_before
-            for process in processes:
-                if process.wait(timeout=60) != 0:
-                    raise BenchFailure(f"load client failed: {process.stderr.read().strip()}")
-        finally:
-            for process in processes:
-                if process.poll() is None:
-                    process.kill()
-                    process.wait()
-        total = sum(r[0] for r in reports)
-        span_us = max(r[2] for r in reports) - min(r[1] for r in reports)
-        return {
-            "throughput": total / (span_us / 1e6),
-            "p50_us": reports[0][3],
-            "p99_us": reports[0][4],
-            "cpu_us_per_request": server_cpu / 1000.0 / total,
-            "wineserver_us_per_request": wineserver_cpu / 1000.0 / total,
-        }
+    def startups(self, a, b):
+        """Start-up times in alternating pairs, each server alone in the prefix."""
+        pairs = []
+        for order in alternating(self.sizes["startups"], a, b):
+            figures = {}
+            for exe in order:
+                server = self.start(exe)
+                figures[exe] = server.startup_ms
+                self.quit(server)
+            pairs.append((figures[a], figures[b]))
+        return pairs
 
-    # --- one server instance ----------------------------------------------------------------
-
-    def run_server(self, exe, startups, requests, requests4, idle):
-        """Start-up (the median of several starts), then load, idle and memory of the last."""
-        times = []
-        for _ in range(startups - 1):
-            startup, pid = self.start(exe)
-            times.append(startup)
-            self.quit(pid)
-        startup, pid = self.start(exe)
-        times.append(startup)
-        try:
-            figures = {"startup_ms": statistics.median(times)}
-            figures["rss_start_kib"], figures["anon_start_kib"] = memory_kib(pid)
-            one = self.load(pid, 1, requests)
-            figures.update(
-                p50_us=one["p50_us"],
-                p99_us=one["p99_us"],
-                throughput1=one["throughput"],
-                cpu_us_per_request=one["cpu_us_per_request"],
-                wineserver_us_per_request=one["wineserver_us_per_request"],
-            )
-            figures["throughput4"] = self.load(pid, CLIENTS, requests4)["throughput"]
-            figures["rss_load_kib"], figures["anon_load_kib"] = memory_kib(pid)
-            before = cpu_ns(pid)
-            time.sleep(idle)
-            figures["idle_cpu_ms"] = (cpu_ns(pid) - before) / 1e6
-        finally:
-            self.quit(pid)
-        return figures
-
-    # --- the whole run ----------------------------------------------------------------------
+    def session(self, a, b):
+        """Both servers at once: memory after start, bursts from one and from four clients in
+        alternating pairs, memory after the load, then both idle together."""
+        s = self.sizes
+        started = [self.start(exe) for exe in (a, b)]
+        one = {a: started[0], b: started[1]}
+        result = {"memory_start": {exe: memory_kib(one[exe].pid) for exe in (a, b)}}
+        for clients, pairs, requests, key in ((1, s["pairs"], s["requests"], "bursts1"), (CLIENTS, s["pairs4"], s["requests4"], "bursts4")):
+            with LoadClients(self, clients) as load:
+                for exe in (a, b):
+                    load.burst(one[exe], requests)  # warm-up, not counted
+                bursts = []
+                for order in alternating(pairs, a, b):
+                    bursts.append({exe: load.burst(one[exe], requests) for exe in order})
+                result[key] = bursts
+        result["memory_load"] = {exe: memory_kib(one[exe].pid) for exe in (a, b)}
+        before = {exe: cpu_ns(one[exe].pid) for exe in (a, b)}
+        time.sleep(s["idle"])
+        result["idle_cpu_ms"] = {exe: (cpu_ns(one[exe].pid) - before[exe]) / 1e6 for exe in (a, b)}
+        for server in started:
+            self.quit(server)
+        return result
 
     def run(self):
-        a = self.args
-        sizes = dict(startups=a.startups, requests=a.requests, requests4=a.requests4, idle=a.idle)
         started = time.time()
         ticks_before = cpu_ticks_by_process()
         load_before = os.getloadavg()
         self.prepare()
-        rounds = []
+        self.progress("start-ups")
+        startup_pairs = self.startups(REAL, BARE)
+        sessions = []
+        for index in range(self.sizes["sessions"]):
+            self.progress(f"session {index + 1}")
+            sessions.append(self.session(*((REAL, BARE) if index % 2 == 0 else (BARE, REAL))))
         controls = {}
-        for index in range(a.rounds):
-            order = [(REAL, "real"), (BARE, "bare")]
-            if index % 2:
-                order.reverse()
-            figures = {}
-            for exe, name in order:
-                figures[name] = self.run_server(exe, **sizes)
-                self.progress(f"round {index + 1}/{a.rounds} {name}", figures[name])
-            rounds.append(figures)
-            if index == a.rounds // 2:
-                # Mid-run, so that they see the same machine as the rounds around them.
-                for exe, name in ((BURN, "burn-idle"), (ALLOC, "alloc-per-request")):
-                    controls[name] = self.run_server(exe, **sizes)
-                    self.progress(f"control {name}", controls[name])
+        for exe in (BURN, ALLOC):
+            self.progress(f"control {exe}")
+            controls[exe] = self.session(exe, BARE)
         result = {
             "machine": machine(),
-            "settings": dict(sizes, rounds=a.rounds, clients=CLIENTS, hook=a.hook),
+            "settings": dict(self.sizes, clients=CLIENTS, hook=self.args.hook),
             "seconds": round(time.time() - started, 1),
             "load_average_before": load_before,
             "load_average_after": os.getloadavg(),
             "other_processes": other_processes(ticks_before, cpu_ticks_by_process(), started),
-            "rounds": rounds,
-            "controls": controls,
         }
-        result["summary"] = summarise(rounds, controls)
+        result["summary"] = summarise(startup_pairs, sessions)
+        result["controls"] = judge_controls(controls, self.sizes)
+        result["raw"] = {"startups": startup_pairs, "sessions": sessions, "controls": controls}
         return result
 
-    def progress(self, label, figures):
-        if self.args.quiet:
-            return
-        shown = ", ".join(f"{k}={v:.4g}" for k, v in figures.items())
-        print(f"{label}: {shown}", file=sys.stderr, flush=True)
+    def progress(self, text):
+        if not self.args.quiet:
+            print(f"[{time.strftime('%H:%M:%S')}] {text}", file=sys.stderr, flush=True)
+
+
+def session_pairs(sessions, metric):
+    """(real, bare) pairs of one metric from every session."""
+    pairs = []
+    for s in sessions:
+        if metric in ("p50_us", "p99_us", "cpu_us_per_request", "wineserver_us_per_request"):
+            pairs += [(p[REAL][metric], p[BARE][metric]) for p in s["bursts1"]]
+        elif metric in ("throughput1", "throughput4"):
+            bursts = s["bursts1" if metric == "throughput1" else "bursts4"]
+            pairs += [(p[REAL]["throughput"], p[BARE]["throughput"]) for p in bursts]
+        elif metric == "idle_cpu_ms":
+            pairs.append((s["idle_cpu_ms"][REAL], s["idle_cpu_ms"][BARE]))
+        else:
+            moment = "memory_start" if metric.endswith("start_kib") else "memory_load"
+            column = 0 if metric.startswith("rss") else 1
+            pairs.append((s[moment][REAL][column], s[moment][BARE][column]))
+    return pairs
+
+
+def quartiles(values):
+    values = sorted(values)
+    if len(values) < 2:
+        return values[0], values[0]
+    q = statistics.quantiles(values, n=4, method="inclusive")
+    return q[0], q[2]
+
+
+def summarise(startup_pairs, sessions):
+    summary = {}
+    for name, unit, target in METRICS:
+        pairs = startup_pairs if name == "startup_ms" else session_pairs(sessions, name)
+        real = [p[0] for p in pairs]
+        bare = [p[1] for p in pairs]
+        entry = {"unit": unit, "pairs": len(pairs), "real": statistics.median(real), "bare": statistics.median(bare)}
+        if target == "zero":
+            entry["target"] = "0 for both"
+            entry["verdict"] = "met" if max(real) == 0 and max(bare) == 0 else "missed"
+        else:
+            ratios = [r / b if b else float("inf") for r, b in pairs]
+            low, high = quartiles(ratios)
+            entry.update(ratio=statistics.median(ratios), ratio_q1=low, ratio_q3=high, ratio_min=min(ratios), ratio_max=max(ratios))
+            if target:
+                sense, limit = target
+                entry["target"] = f"{'<=' if sense == 'max' else '>='} {limit}"
+                met = entry["ratio"] <= limit if sense == "max" else entry["ratio"] >= limit
+                entry["verdict"] = "met" if met else "missed"
+        summary[name] = entry
+    return summary
+
+
+def judge_controls(controls, sizes):
+    """Each control against the bare server of its own session: the figure it should move."""
+    burn = controls[BURN]
+    alloc = controls[ALLOC]
+    requests = sizes["pairs"] * sizes["requests"] + sizes["pairs4"] * CLIENTS * sizes["requests4"]
+    # The warm-up bursts count too: one of each size.
+    requests += sizes["requests"] + CLIENTS * sizes["requests4"]
+
+    def growth(session, exe):
+        return session["memory_load"][exe][1] - session["memory_start"][exe][1]
+
+    extra = growth(alloc, ALLOC) - growth(alloc, BARE)
+    return {
+        "burn idle CPU (ms)": {
+            "control": burn["idle_cpu_ms"][BURN],
+            "bare": burn["idle_cpu_ms"][BARE],
+            "seen": burn["idle_cpu_ms"][BURN] > 0 and burn["idle_cpu_ms"][BARE] == 0,
+        },
+        "alloc anonymous memory growth under load (KiB)": {
+            "control": growth(alloc, ALLOC),
+            "bare": growth(alloc, BARE),
+            "expected": requests * ALLOC_KIB_PER_REQUEST,
+            "seen": extra >= 0.5 * requests * ALLOC_KIB_PER_REQUEST,
+        },
+        "alloc resident memory after load, ratio to bare": {
+            "control": alloc["memory_load"][ALLOC][0] / alloc["memory_load"][BARE][0],
+            "bare": 1.0,
+            "seen": True,
+        },
+    }
 
 
 def machine():
@@ -398,103 +523,52 @@ def machine():
         "cores": os.cpu_count(),
         "kernel": platform.release(),
         "wine": wine,
-        "memory_kib": int((read("/proc/meminfo") or "x 0").split()[1]),
+        "memory_mib": int((read("/proc/meminfo") or "x 0").split()[1]) // 1024,
     }
 
 
 def other_processes(before, after, started):
-    """What else took CPU while the benchmark ran: the five biggest, in CPU seconds."""
+    """What else took CPU while the benchmark ran: the five biggest."""
     hertz = os.sysconf("SC_CLK_TCK")
     elapsed = max(time.time() - started, 1e-9)
-    mine = {os.getpid()}
     used = []
     for pid, (name, ticks) in after.items():
-        if pid in mine:
-            continue
         spent = (ticks - before.get(pid, (name, 0))[1]) / hertz
-        if spent >= 0.5:
+        if pid != os.getpid() and spent >= 0.5:
             used.append((spent, name, pid))
     used.sort(reverse=True)
-    return [
-        {"name": name, "pid": pid, "cpu_s": round(spent, 1), "share": round(spent / elapsed, 2)}
-        for spent, name, pid in used[:5]
-    ]
-
-
-def summarise(rounds, controls):
-    summary = {}
-    for name, unit, target in METRICS:
-        real = [r["real"][name] for r in rounds]
-        bare = [r["bare"][name] for r in rounds]
-        entry = {
-            "unit": unit,
-            "real": statistics.median(real),
-            "bare": statistics.median(bare),
-        }
-        if target == "zero":
-            entry["verdict"] = "met" if max(real) == 0 and max(bare) == 0 else "missed"
-            entry["target"] = "0 for both"
-        else:
-            ratios = [q / b if b else float("inf") for q, b in zip(real, bare)]
-            entry.update(
-                ratio=statistics.median(ratios), ratio_low=min(ratios), ratio_high=max(ratios)
-            )
-            if target:
-                sense, limit = target
-                entry["target"] = f"{'<=' if sense == 'max' else '>='} {limit}"
-                ok = entry["ratio"] <= limit if sense == "max" else entry["ratio"] >= limit
-                entry["verdict"] = "met" if ok else "missed"
-        summary[name] = entry
-    if controls:
-        bare_idle = summary["idle_cpu_ms"]["bare"]
-        bare_anon = summary["anon_load_kib"]["bare"] - summary["anon_start_kib"]["bare"]
-        burn = controls["burn-idle"]["idle_cpu_ms"]
-        alloc = controls["alloc-per-request"]
-        alloc_growth = alloc["anon_load_kib"] - alloc["anon_start_kib"]
-        summary["controls"] = {
-            "burn-idle idle_cpu_ms": {"control": burn, "bare": bare_idle, "seen": burn > 0},
-            "alloc-per-request anon growth under load (KiB)": {
-                "control": alloc_growth,
-                "bare": bare_anon,
-                "seen": alloc_growth > bare_anon + 256,
-            },
-        }
-    return summary
+    return [{"name": n, "pid": p, "cpu_s": round(t, 1), "share": round(t / elapsed, 2)} for t, n, p in used[:5]]
 
 
 def print_summary(result, out):
-    summary = result["summary"]
     s = result["settings"]
     out.write(
-        f"{s['rounds']} rounds (A B B A ...), {s['requests']} requests from 1 client, "
-        f"{s['clients']} x {s['requests4']} from {s['clients']} clients, {s['idle']} s idle, "
-        f"start-up median of {s['startups']} starts, hook {s['hook']}; {result['seconds']} s\n"
+        f"start-up: {s['startups']} pairs; load: {s['sessions']} sessions of {s['pairs']} pairs of "
+        f"{s['requests']}-request bursts from 1 client and {s['pairs4']} pairs of "
+        f"{s['clients']} x {s['requests4']} from {s['clients']} clients; {s['idle']} s idle; "
+        f"hook {s['hook']}; {result['seconds']} s in all\n"
     )
-    out.write(
-        f"{'figure':28} {'real':>11} {'bare':>11} {'real/bare':>10} {'spread':>15} "
-        f"{'target':>10}  verdict\n"
-    )
+    out.write(f"{'figure':30} {'real':>10} {'bare':>10} {'real/bare':>9} {'quartiles':>13} {'min-max':>13} {'n':>3} {'target':>10}  verdict\n")
     for name, unit, _ in METRICS:
-        e = summary[name]
-        ratio = f"{e['ratio']:.3f}" if "ratio" in e else "-"
-        spread = f"{e['ratio_low']:.3f}-{e['ratio_high']:.3f}" if "ratio" in e else "-"
+        e = result["summary"][name]
+        if "ratio" in e:
+            ratio, quart, span = f"{e['ratio']:.3f}", f"{e['ratio_q1']:.3f}-{e['ratio_q3']:.3f}", f"{e['ratio_min']:.2f}-{e['ratio_max']:.2f}"
+        else:
+            ratio = quart = span = "-"
         out.write(
-            f"{name + ' (' + unit + ')':28} {e['real']:11.2f} {e['bare']:11.2f} {ratio:>10} "
-            f"{spread:>15} {e.get('target', '-'):>10}  {e.get('verdict', '')}\n"
+            f"{name + ' (' + unit + ')':30} {e['real']:10.2f} {e['bare']:10.2f} {ratio:>9} {quart:>13} "
+            f"{span:>13} {e['pairs']:>3} {e.get('target', '-'):>10}  {e.get('verdict', '')}\n"
         )
-    for name, entry in summary.get("controls", {}).items():
-        out.write(
-            f"control {name}: {entry['control']:.1f} against bare {entry['bare']:.1f}"
-            f" -> {'seen' if entry['seen'] else 'NOT SEEN'}\n"
-        )
+    for name, c in result["controls"].items():
+        expected = f" (expected {c['expected']:.0f})" if "expected" in c else ""
+        out.write(f"control: {name}: {c['control']:.2f} against bare {c['bare']:.2f}{expected} -> {'seen' if c['seen'] else 'NOT SEEN'}\n")
     m = result["machine"]
     out.write(
-        f"machine: {m['cpu']}, {m['cores']} cores, {m['memory_kib'] // 1024} MiB, "
-        f"Linux {m['kernel']}, {m['wine']}; load average "
-        f"{result['load_average_before'][0]:.2f} before, {result['load_average_after'][0]:.2f} after\n"
+        f"machine: {m['cpu']}, {m['cores']} cores, {m['memory_mib']} MiB, Linux {m['kernel']}, {m['wine']}; "
+        f"load average {result['load_average_before'][0]:.2f} before, {result['load_average_after'][0]:.2f} after\n"
     )
     for p in result["other_processes"]:
-        out.write(f"  also running: {p['name']} (pid {p['pid']}): {p['cpu_s']} s CPU, {p['share']:.0%}\n")
+        out.write(f"  CPU during the run: {p['name']} (pid {p['pid']}): {p['cpu_s']} s, {p['share']:.0%} of a core\n")
 
 
 def main():
@@ -502,34 +576,35 @@ def main():
     parser.add_argument("--bin", required=True, help="the build's bin folder")
     parser.add_argument("--work", required=True, help="folder to run the servers from (emptied)")
     parser.add_argument("--smoke", action="store_true", help="a small size, for ctest")
-    parser.add_argument("--rounds", type=int, default=6)
-    parser.add_argument("--requests", type=int, default=10000, help="from one client")
-    parser.add_argument("--requests4", type=int, default=5000, help="from each of 4 clients")
-    parser.add_argument("--idle", type=float, default=10.0, help="seconds of idle measured")
-    parser.add_argument("--startups", type=int, default=3, help="starts per server instance")
-    parser.add_argument("--hook", choices=("echo", "default"), default="echo")
+    for name, value in FULL.items():
+        parser.add_argument(f"--{name}", type=type(value), help=f"default {value}")
+    parser.add_argument("--hook", choices=("echo", "default"), default="echo",
+                        help="echo: the benchmark's hook, whose answers depend on the argument; "
+                        "default: the project's default hook, which answers 0")
     parser.add_argument("--json", help="also write every figure to this file")
     parser.add_argument("--quiet", action="store_true")
     args = parser.parse_args()
-    if args.smoke:
-        args.rounds, args.requests, args.requests4, args.idle, args.startups = 2, 200, 50, 0.2, 1
     if "WINEPREFIX" not in os.environ:
         parser.error("WINEPREFIX must name the project's Wine prefix")
+    sizes = dict(SMOKE if args.smoke else FULL)
+    for name in FULL:
+        if getattr(args, name) is not None:
+            sizes[name] = getattr(args, name)
 
-    bench = Bench(args)
+    bench = Bench(args, sizes)
     try:
         result = bench.run()
     except (BenchFailure, subprocess.TimeoutExpired) as failure:
         print(f"VeskServerBench: {failure}", file=sys.stderr)
         bench.stop_leftovers()
         return 1
+    finally:
+        bench.release_desktop()
     print_summary(result, sys.stdout)
     if args.json:
         with open(args.json, "w") as f:
             json.dump(result, f, indent=1)
-    if "controls" in result["summary"] and not all(
-        c["seen"] for c in result["summary"]["controls"].values()
-    ):
+    if not all(c["seen"] for c in result["controls"].values()):
         print("VeskServerBench: a positive control did not move its figure", file=sys.stderr)
         return 1
     return 0

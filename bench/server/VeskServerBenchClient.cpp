@@ -1,14 +1,19 @@
-// The benchmark's client: starts a server and times it until it answers, sends it a stream of
-// monitor requests, or asks it to quit. Every reply is checked against what the hook library
-// answers, so that a fast wrong answer fails the run instead of counting.
+// The benchmark's client: starts a server and times it until it answers, sends its window
+// bursts of monitor requests, or asks it to quit. Every reply is checked against what the hook
+// library answers, so that a fast wrong answer fails the run instead of counting. Several
+// servers may run at once; each is found by the Windows process id that "start" reports.
 //
-//   VeskServerBenchClient start SERVER.EXE HOOK   start the server; print "started <us>", the
-//                                                 time from process start to its first right
-//                                                 answer, and leave it running
-//   VeskServerBenchClient load HOOK COUNT SEED    print "ready", wait for a line on stdin, send
-//                                                 COUNT requests, print "done <count> <first-us>
-//                                                 <last-us> <p50-us> <p99-us>"
-//   VeskServerBenchClient quit                    ask the server to quit and wait until it ends
+//   VeskServerBenchClient start SERVER.EXE HOOK   start the server; print "started <us> <pid>":
+//                                                 the time from process start to its first
+//                                                 right answer, and its process id; it is left
+//                                                 running
+//   VeskServerBenchClient load HOOK SEED          print "ready", then for every line "<pid>
+//                                                 <count>" on stdin send that many requests to
+//                                                 that server's window and print "done <count>
+//                                                 <first-us> <last-us> <p50-us> <p99-us>"; ends
+//                                                 at the end of its input
+//   VeskServerBenchClient quit PID                ask that server to quit and wait until it ends
+//   VeskServerBenchClient hold                    keep the desktop up until its input ends
 //
 // HOOK says what the hook library answers: "echo" (the benchmark's hook: the argument xor
 // 0x5A5A5A5A for AddMonitor, xor 0x0F0F0F0F for RemoveMonitor) or "zero" (the default hook).
@@ -17,6 +22,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -75,8 +81,23 @@ std::int32_t Expected(bool echo, WPARAM request, std::int32_t argument) {
     return request == 1 ? argument ^ 0x5A5A5A5A : argument ^ 0x0F0F0F0F;
 }
 
-HWND FindControlWindow() {
-    return FindWindowExA(HWND_MESSAGE, nullptr, ControlWindowClass, nullptr);
+// The control window of one server process; 0 while it has none.
+HWND FindControlWindow(DWORD processId) {
+    HWND window = nullptr;
+    while ((window = FindWindowExA(HWND_MESSAGE, window, ControlWindowClass, nullptr))) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == processId)
+            return window;
+    }
+    return nullptr;
+}
+
+HWND ControlWindowOf(DWORD processId) {
+    const HWND window = FindControlWindow(processId);
+    if (!window)
+        throw EVeskError("process " + std::to_string(processId) + " has no control window");
+    return window;
 }
 
 // Sends one request and checks the reply; a missing or wrong reply ends the run.
@@ -93,9 +114,22 @@ void Request(HWND window, WPARAM request, std::int32_t argument, std::int32_t ex
                          std::to_string(expected));
 }
 
+// A server that never answered is ended with the failure, not left behind for the next run.
+struct TEndUnlessAnswered {
+    HANDLE Process;
+    bool Answered = false;
+    explicit TEndUnlessAnswered(HANDLE process) : Process(process) {}
+    ~TEndUnlessAnswered() {
+        if (!Answered && WaitForSingleObject(Process, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(Process, 1);
+            WaitForSingleObject(Process, 5000);
+        }
+    }
+    TEndUnlessAnswered(const TEndUnlessAnswered&) = delete;
+    TEndUnlessAnswered& operator=(const TEndUnlessAnswered&) = delete;
+};
+
 void Start(const std::string& server, bool echo) {
-    if (FindControlWindow())
-        throw EVeskError("a control window exists already: another server is running");
     std::string directory = server.substr(0, server.find_last_of("\\/") + 1);
     std::string commandLine = "\"" + server + "\"";
     STARTUPINFOA startup{};
@@ -111,11 +145,12 @@ void Start(const std::string& server, bool echo) {
                          ")");
     THandle process(info.hProcess);
     THandle thread(info.hThread);
+    TEndUnlessAnswered ending(process.Get());
     // Nothing tells another process that a window exists, so look for it every millisecond;
     // once found, the send waits until the server's message loop takes it.
     const std::int32_t argument = 0x13572468;
     for (;;) {
-        if (HWND window = FindControlWindow()) {
+        if (HWND window = FindControlWindow(info.dwProcessId)) {
             Request(window, 1, argument, Expected(echo, 1, argument));
             break;
         }
@@ -128,21 +163,13 @@ void Start(const std::string& server, bool echo) {
         if (Microseconds(Ticks() - begin) > 30e6)
             throw EVeskError(server + " did not answer within 30 s");
     }
-    std::printf("started %.1f\n", Microseconds(Ticks() - begin));
+    ending.Answered = true;
+    std::printf("started %.1f %lu\n", Microseconds(Ticks() - begin), info.dwProcessId);
 }
 
-void Load(bool echo, long count, std::uint32_t seed) {
-    const HWND window = FindControlWindow();
-    if (!window)
-        throw EVeskError("no control window: the server is not running");
+// One burst of requests to one server, timed one by one.
+void Burst(HWND window, bool echo, long count, std::uint32_t& state) {
     std::vector<long long> spans(static_cast<size_t>(count));
-    std::printf("ready\n");
-    std::fflush(stdout);
-    char line[64];
-    if (!std::fgets(line, sizeof line, stdin))
-        throw EVeskError("no go line on stdin");
-
-    std::uint32_t state = seed ? seed : 1;
     const long long first = Ticks();
     for (long i = 0; i < count; ++i) {
         // xorshift: arguments of every bit pattern, the same for every server
@@ -165,14 +192,25 @@ void Load(bool echo, long count, std::uint32_t seed) {
     };
     std::printf("done %ld %.1f %.1f %.2f %.2f\n", count, Microseconds(first), Microseconds(last),
                 Microseconds(rank(0.50)), Microseconds(rank(0.99)));
+    std::fflush(stdout);
 }
 
-void Quit() {
-    const HWND window = FindControlWindow();
-    if (!window)
-        throw EVeskError("no control window: the server is not running");
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
+void Load(bool echo, std::uint32_t seed) {
+    std::printf("ready\n");
+    std::fflush(stdout);
+    std::uint32_t state = seed ? seed : 1;
+    char line[128];
+    while (std::fgets(line, sizeof line, stdin)) {
+        unsigned long processId = 0;
+        long count = 0;
+        if (std::sscanf(line, "%lu %ld", &processId, &count) != 2 || count < 1)
+            throw EVeskError(std::string("not \"<pid> <count>\": ") + line);
+        Burst(ControlWindowOf(processId), echo, count, state);
+    }
+}
+
+void Quit(DWORD processId) {
+    const HWND window = ControlWindowOf(processId);
     THandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
     if (!process.Get())
         throw EVeskError("cannot open the server process " + std::to_string(processId));
@@ -182,10 +220,23 @@ void Quit() {
     std::printf("quit\n");
 }
 
-long Number(const char* text) {
+// Wine takes the desktop down a moment after its last user ends and brings it up again for the
+// next; a run that keeps it up measures neither, and never starts a server while it goes.
+void Hold() {
+    if (!GetDesktopWindow())
+        throw EVeskError("no desktop window");
+    std::printf("ready\n");
+    std::fflush(stdout);
+    char line[64];
+    while (std::fgets(line, sizeof line, stdin)) {
+    }
+}
+
+unsigned long Number(const char* text) {
     char* end = nullptr;
-    const long value = std::strtol(text, &end, 0);
-    if (!*text || *end || value < 1)
+    errno = 0;
+    const unsigned long value = std::strtoul(text, &end, 0);
+    if (!*text || *end || *text == '-' || errno || value < 1)
         throw EVeskError(std::string("not a positive number: ") + text);
     return value;
 }
@@ -197,14 +248,15 @@ int main(int argc, char** argv) {
         const std::string mode = argc > 1 ? argv[1] : "";
         if (mode == "start" && argc == 4)
             Start(argv[2], EchoingHook(argv[3]));
-        else if (mode == "load" && argc == 5)
-            Load(EchoingHook(argv[2]), Number(argv[3]),
-                 static_cast<std::uint32_t>(Number(argv[4])));
-        else if (mode == "quit" && argc == 2)
-            Quit();
+        else if (mode == "load" && argc == 4)
+            Load(EchoingHook(argv[2]), static_cast<std::uint32_t>(Number(argv[3])));
+        else if (mode == "hold" && argc == 2)
+            Hold();
+        else if (mode == "quit" && argc == 3)
+            Quit(static_cast<DWORD>(Number(argv[2])));
         else
             throw EVeskError("usage: VeskServerBenchClient start SERVER.EXE echo|zero | load "
-                             "echo|zero COUNT SEED | quit");
+                             "echo|zero SEED | quit PID | hold");
         std::fflush(stdout);
         return 0;
     } catch (const EVeskError& failure) {
