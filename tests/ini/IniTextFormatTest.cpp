@@ -151,6 +151,41 @@ TEST(IniTextFormat, LoadingMergesIntoWhatTheDocumentHolds) {
     EXPECT_EQ(LinesOf(Lines).size(), 7u);
 }
 
+TEST(IniTextFormat, SectionOfManyKeysStillMergesIntoTheFirstKeyOfEachName) {
+    TVeskIni Ini;
+    TVeskIniSection* Big = Ini.Section(u"big");
+    // Two keys of one name before the load: the first one takes the values.
+    auto* First = new TVeskIniKey(Big, u"k005");
+    auto* Second = new TVeskIniKey(Big, u"k005");
+    TVeskWideStringList Lines;
+    Lines.Add(u"[big]", 0);
+    for (int I = 0; I < 100; ++I) {
+        const std::string Line = "k" +
+                                 std::string(I < 10    ? "00"
+                                             : I < 100 ? "0"
+                                                       : "") +
+                                 std::to_string(I) + "=" + std::to_string(I);
+        Lines.Add(TVeskWideString(Line.begin(), Line.end()), 0);
+    }
+    AddLines(Lines,
+             {u"[other]", u"k005=elsewhere", u"[big]", u"k099=again", u"k005=again", u"k100=new"});
+    Ini.LoadFromStrings(Lines);
+
+    EXPECT_EQ(Ini.SectionCount(), 2);
+    EXPECT_EQ(Big->KeyCount(), 102);
+    EXPECT_EQ(Big->Keys(0), First);
+    EXPECT_EQ(Big->Keys(1), Second);
+    EXPECT_EQ(Second->ValueCount(), 0);
+    ASSERT_EQ(First->ValueCount(), 2);
+    EXPECT_EQ(First->Values(0)->Text, u"5");
+    EXPECT_EQ(First->Values(1)->Text, u"again");
+    TVeskIniKey* Last = Big->Key(u"k099");
+    ASSERT_EQ(Last->ValueCount(), 2);
+    EXPECT_EQ(Last->Values(1)->Text, u"again");
+    EXPECT_EQ(Big->Keys(101)->Name(), u"k100");
+    EXPECT_EQ(Ini.Section(u"other")->Key(u"k005")->Values(0)->Text, u"elsewhere");
+}
+
 TEST(IniTextFormat, EachLoadStartsOutsideAnySection) {
     TVeskIni Ini;
     TVeskWideStringList First;
