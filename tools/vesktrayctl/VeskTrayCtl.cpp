@@ -348,7 +348,8 @@ void PrintHelp(std::ostream& out) {
            "vesktrayctl.exe)\n"
            "  --help         this text; after a command, that command's\n"
            "\n"
-        << ValueRule << "\n\n"
+        << "VALUE is a 32-bit number: decimal (from -2147483648 to 4294967295) or 0x followed\n"
+           "by 1 to 8 hexadecimal digits.\n\n"
         << ExitCodes;
 }
 
