@@ -60,8 +60,10 @@ TEST(VeskTrayClient, OnlyAMessageOnlyWindowOfTheClassIsTakenForTheServer) {
     DWORD id = 0;
     EXPECT_EQ(VeskTrayGetServerProcessId(&id), VESK_TRAY_OK);
     EXPECT_EQ(id, GetCurrentProcessId());
+    EXPECT_EQ(VeskTrayPing(5000), VESK_TRAY_OK);
+    EXPECT_EQ(VeskTrayQuit(5000), VESK_TRAY_OK);
     EXPECT_EQ(decoy.Requests(), 0);
-    EXPECT_EQ(answering.Requests(), 1);
+    EXPECT_EQ(answering.Requests(), 3);
 }
 
 TEST(VeskTrayClient, AWindowThatNeverReadsItsMessagesGivesNoAnswerAfterTheTimeout) {
