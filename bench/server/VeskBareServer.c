@@ -47,10 +47,13 @@ static void CALLBACK Burn(HWND window, UINT message, UINT_PTR id, DWORD time) {
     (void)message;
     (void)id;
     (void)time;
-    const DWORD start = GetTickCount();
-    volatile uint32_t spin = 0;
-    while (GetTickCount() - start < 2)
-        ++spin;
+    /* The tick count moves in steps too coarse for 2 ms. */
+    LARGE_INTEGER frequency, start, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    do
+        QueryPerformanceCounter(&now);
+    while ((now.QuadPart - start.QuadPart) * 500 < frequency.QuadPart);
 }
 #endif
 

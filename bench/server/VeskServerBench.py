@@ -418,7 +418,7 @@ class Bench:
             "seconds": round(time.time() - started, 1),
             "load_average_before": load_before,
             "load_average_after": os.getloadavg(),
-            "other_processes": other_processes(ticks_before, cpu_ticks_by_process(), started),
+            "other_processes": other_processes(ticks_before, cpu_ticks_by_process(), started, {self.wineserver}),
         }
         result["summary"] = summarise(startup_pairs, sessions)
         result["controls"] = judge_controls(controls, self.sizes)
@@ -527,14 +527,14 @@ def machine():
     }
 
 
-def other_processes(before, after, started):
+def other_processes(before, after, started, ours):
     """What else took CPU while the benchmark ran: the five biggest."""
     hertz = os.sysconf("SC_CLK_TCK")
     elapsed = max(time.time() - started, 1e-9)
     used = []
     for pid, (name, ticks) in after.items():
         spent = (ticks - before.get(pid, (name, 0))[1]) / hertz
-        if pid != os.getpid() and spent >= 0.5:
+        if pid != os.getpid() and pid not in ours and spent >= 0.5:
             used.append((spent, name, pid))
     used.sort(reverse=True)
     return [{"name": n, "pid": p, "cpu_s": round(t, 1), "share": round(t / elapsed, 2)} for t, n, p in used[:5]]
