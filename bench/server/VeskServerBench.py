@@ -154,6 +154,19 @@ def cpu_ticks_by_process():
     return ticks
 
 
+def populate(folder, files):
+    """A folder to run servers from: the files, and a settings file in start mode 1."""
+    os.makedirs(folder)
+    for source in files:
+        if not os.path.isfile(source):
+            raise BenchFailure(f"missing {source}: build the vesk_server_bench target")
+        shutil.copy(source, folder)
+    # UTF-16LE with a byte-order mark, CR LF: the layout the server writes itself.
+    text = "[VeskTrayServer]\r\nRegistration Method=1\r\n"
+    with open(os.path.join(folder, "VeskTrayServer.ini"), "wb") as f:
+        f.write(b"\xff\xfe" + text.encode("utf-16-le"))
+
+
 class Server:
     def __init__(self, exe, windows_pid, pid, startup_ms):
         self.exe = exe
@@ -258,19 +271,17 @@ class Bench:
     def prepare(self):
         bin_dir = self.args.bin
         shutil.rmtree(self.work, ignore_errors=True)
-        os.makedirs(self.work)
-        hook = os.path.join(bin_dir, "bench" if self.args.hook == "echo" else "", "VeskTrayHook.hk")
-        sources = [os.path.join(bin_dir, REAL), hook] + [
+        hooks = {
+            "echo": os.path.join(bin_dir, "bench", "VeskTrayHook.hk"),
+            "default": os.path.join(bin_dir, "VeskTrayHook.hk"),
+        }
+        programs = [os.path.join(bin_dir, REAL)] + [
             os.path.join(bin_dir, "bench", name) for name in (BARE, BURN, ALLOC, CLIENT)
         ]
-        for source in sources:
-            if not os.path.isfile(source):
-                raise BenchFailure(f"missing {source}: build the vesk_server_bench target")
-            shutil.copy(source, self.work)
-        # UTF-16LE with a byte-order mark, CR LF: the layout the server writes itself.
-        text = "[VeskTrayServer]\r\nRegistration Method=1\r\n"
-        with open(os.path.join(self.work, "VeskTrayServer.ini"), "wb") as f:
-            f.write(b"\xff\xfe" + text.encode("utf-16-le"))
+        populate(self.work, programs + [hooks[self.args.hook]])
+        # The real server with the other hook, whose answers the clients do not expect.
+        other = "default" if self.args.hook == "echo" else "echo"
+        populate(os.path.join(self.work, "other-hook"), programs[:1] + [hooks[other]])
 
         self.wineserver = wineserver_pid()
         if self.wineserver is None:
@@ -344,6 +355,22 @@ class Bench:
         self.servers[pid] = server
         return server
 
+    def check_wrong_replies_fail(self):
+        """The run proves its own check: a server whose replies differ from what the clients
+        expect of the hook must fail start-up, and must not be left running."""
+        self.instance += 1
+        tag = f"{os.getpid()}-{self.instance}"
+        env = dict(os.environ, VESK_BENCH_TAG=tag)
+        server = windows_path(os.path.join(self.work, "other-hook", REAL))
+        try:
+            self.run_client("start", server, self.hook_answer(), env=env)
+        except BenchFailure as failure:
+            if "the hook answers" not in str(failure):
+                raise
+        else:
+            raise BenchFailure("a server with the wrong answers passed the reply check")
+        wait_until(lambda: process_with_tag(tag, REAL) is None, 10, "the server with the wrong answers to end")
+
     def quit(self, server):
         self.run_client("quit", server.windows_pid)
         wait_until(lambda: not os.path.exists(f"/proc/{server.pid}"), 20, "the server to end")
@@ -402,6 +429,8 @@ class Bench:
         ticks_before = cpu_ticks_by_process()
         load_before = os.getloadavg()
         self.prepare()
+        self.check_wrong_replies_fail()
+        self.progress("reply check: a server answering otherwise than the hook fails the run")
         self.progress("start-ups")
         startup_pairs = self.startups(REAL, BARE)
         sessions = []
@@ -559,6 +588,7 @@ def print_summary(result, out):
             f"{name + ' (' + unit + ')':30} {e['real']:10.2f} {e['bare']:10.2f} {ratio:>9} {quart:>13} "
             f"{span:>13} {e['pairs']:>3} {e.get('target', '-'):>10}  {e.get('verdict', '')}\n"
         )
+    out.write("reply check: every reply was checked; a server answering otherwise than the hook failed the run\n")
     for name, c in result["controls"].items():
         expected = f" (expected {c['expected']:.0f})" if "expected" in c else ""
         out.write(f"control: {name}: {c['control']:.2f} against bare {c['bare']:.2f}{expected} -> {'seen' if c['seen'] else 'NOT SEEN'}\n")
