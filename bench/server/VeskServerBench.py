@@ -436,6 +436,7 @@ class Bench:
     def run(self):
         started = time.time()
         ticks_before = cpu_ticks_by_process()
+        busy_before = busy_ticks()
         load_before = os.getloadavg()
         self.prepare()
         self.check_wrong_replies_fail()
@@ -456,6 +457,7 @@ class Bench:
             "seconds": round(time.time() - started, 1),
             "load_average_before": load_before,
             "load_average_after": os.getloadavg(),
+            "machine_busy": busy_share(busy_before, busy_ticks()),
             "other_processes": other_processes(
                 ticks_before, cpu_ticks_by_process(), started, {self.wineserver}
             ),
@@ -575,6 +577,19 @@ def machine():
     }
 
 
+def busy_ticks():
+    """(busy, all) CPU ticks of the whole machine so far."""
+    fields = [int(f) for f in (read("/proc/stat") or "cpu 0 0 0 0").split("\n")[0].split()[1:]]
+    idle = fields[3] + (fields[4] if len(fields) > 4 else 0)  # idle and iowait
+    return sum(fields) - idle, sum(fields)
+
+
+def busy_share(before, after):
+    """How busy the machine's cores were, 0 to 1, the benchmark included."""
+    busy, total = after[0] - before[0], after[1] - before[1]
+    return round(busy / total, 2) if total else 0.0
+
+
 def other_processes(before, after, started, ours):
     """What else took CPU while the benchmark ran: the five biggest."""
     hertz = os.sysconf("SC_CLK_TCK")
@@ -632,7 +647,8 @@ def print_summary(result, out):
         f"machine: {m['cpu']}, {m['cores']} cores, {m['memory_mib']} MiB, "
         f"Linux {m['kernel']}, {m['wine']}; load average "
         f"{result['load_average_before'][0]:.2f} before, "
-        f"{result['load_average_after'][0]:.2f} after\n"
+        f"{result['load_average_after'][0]:.2f} after; cores busy {result['machine_busy']:.0%} "
+        f"of the time, the benchmark included\n"
     )
     for p in result["other_processes"]:
         out.write(
