@@ -23,6 +23,7 @@ protected:
     void Start() {
         const std::string eventName = "VeskTestReady-" + std::to_string(GetCurrentProcessId());
         HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
+        JoinDesktop();
         const std::string host = BinDir() + "recording\\ControlWindowHost.exe";
         Host = std::make_unique<TProcess>(host + " " + eventName);
         const DWORD waited = WaitForSingleObject(ready, 20000);

@@ -73,6 +73,7 @@ struct TServerFolder {
     }
 
     std::unique_ptr<TProcess> Start() const {
+        JoinDesktop();
         return std::make_unique<TProcess>("\"" + Exe + "\"", Scratch.Path());
     }
     std::vector<THookCall> Calls() const { return ReadHookLog(Log); }

@@ -154,6 +154,10 @@ TEnvironmentVariable::~TEnvironmentVariable() {
     SetEnvironmentVariableA(Name.c_str(), Old ? Old->c_str() : nullptr);
 }
 
+void JoinDesktop() {
+    FindControlWindow();
+}
+
 HWND FindControlWindow() {
     return FindWindowExA(HWND_MESSAGE, nullptr, "VeskTrayServerWindow", nullptr);
 }

@@ -86,6 +86,10 @@ private:
 
 HWND FindControlWindow();
 
+// Joins this process to Wine's desktop before it starts a server: when both set it up at
+// the same moment, they may not see each other's message-only windows.
+void JoinDesktop();
+
 // The logon "Shell" value under a root key (HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER).
 struct TRegistryValue {
     DWORD Type;
