@@ -31,37 +31,7 @@ std::string Quoted(const std::string& arg) {
 
 } // namespace
 
-std::string SettingsBytes(const std::vector<std::string>& lines) {
-    std::string bytes = "\xFF\xFE";
-    for (size_t i = 0; i < lines.size(); ++i) {
-        for (char c : (i ? "\r\n" : "") + lines[i]) {
-            bytes += c;
-            bytes += '\0';
-        }
-    }
-    return bytes;
-}
-
-TServerFolder::TServerFolder(bool withTool) {
-    const auto copy = [](const std::string& from, const std::string& to) {
-        if (!CopyFileA(from.c_str(), to.c_str(), FALSE))
-            throw std::runtime_error("cannot copy " + from);
-    };
-    copy(VeskTest::BinDir() + "VeskTrayServer.exe", Exe);
-    copy(VeskTest::BinDir() + "recording\\VeskTrayHook.hk", Scratch.File("VeskTrayHook.hk"));
-    if (withTool)
-        copy(VeskTest::BinDir() + "vesktrayctl.exe", Scratch.File("vesktrayctl.exe"));
-}
-
-std::unique_ptr<VeskTest::TProcess> TServerFolder::Start() const {
-    // Under Wine the first process to need the desktop makes it, with the parent of all
-    // message-only windows. When this process and a new server race to do that, each may end
-    // up with a parent of its own and never see the other's window: settle it here first.
-    VeskTest::FindControlWindow();
-    return std::make_unique<VeskTest::TProcess>(Quoted(Exe), Scratch.Path());
-}
-
-std::unique_ptr<VeskTest::TProcess> TServerFolder::StartServing() const {
+std::unique_ptr<VeskTest::TProcess> TServingFolder::StartServing() const {
     auto server = Start();
     HWND window = nullptr;
     if (!VeskTest::WaitUntil([&] { return (window = VeskTest::FindControlWindow()) != nullptr; }))
@@ -74,7 +44,7 @@ std::unique_ptr<VeskTest::TProcess> TServerFolder::StartServing() const {
     return server;
 }
 
-std::vector<std::string> TServerFolder::FileNames() const {
+std::vector<std::string> TServingFolder::FileNames() const {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(Scratch.File("*").c_str(), &found);

@@ -16,26 +16,16 @@
 
 namespace VeskClientTest {
 
-// UTF-16LE with a byte-order mark and CR LF between lines: the server's own layout.
-std::string SettingsBytes(const std::vector<std::string>& lines);
-
-// The server and the recording hook library in a scratch folder; the library's log is kept
-// there too. Optionally vesktrayctl.exe beside them, as a user would install it.
-struct TServerFolder {
-    VeskTest::TScratchDir Scratch;
-    const std::string Exe = Scratch.File("VeskTrayServer.exe");
-    const std::string Settings = Scratch.File("VeskTrayServer.ini");
-    const std::string Log = Scratch.File("hook.log");
-    VeskTest::TEnvironmentVariable LogSetting{"VESK_HOOK_LOG", Log};
+// The server and the recording hook library in a scratch folder, optionally vesktrayctl.exe
+// beside them as a user would install it; the hook library's own settings reset.
+struct TServingFolder : VeskTest::TServerFolder {
     VeskTest::TEnvironmentVariable InstallSetting{"VESK_HOOK_INSTALL", ""};
     VeskTest::TEnvironmentVariable FixtureSetting{"VESK_HOOK_FIXTURE", ""};
 
-    explicit TServerFolder(bool withTool = false);
-    std::unique_ptr<VeskTest::TProcess> Start() const;
+    explicit TServingFolder(bool withTool = false)
+        : VeskTest::TServerFolder(VeskTest::THook::Recording, std::nullopt, withTool) {}
     // Starts the server and waits until its control window answers; null when it did not.
     std::unique_ptr<VeskTest::TProcess> StartServing() const;
-    std::vector<VeskTest::THookCall> Calls() const { return VeskTest::ReadHookLog(Log); }
-    std::string Events() const { return VeskTest::HookEvents(Calls()); }
     // Every file in the folder, by name, for "nothing else was left behind".
     std::vector<std::string> FileNames() const;
 };

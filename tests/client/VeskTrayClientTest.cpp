@@ -109,7 +109,7 @@ TEST(VeskTrayClient, TheRegionSizeIsWhatTheSystemShowsInWholePages) {
 }
 
 TEST(VeskTrayClient, TheExampleProgramRegistersAndUnregistersAMonitorWithARealServer) {
-    TServerFolder folder;
+    TServingFolder folder;
     WriteFileBytes(folder.Settings, ModeOne);
     auto server = folder.StartServing();
     ASSERT_NE(server, nullptr);

@@ -60,7 +60,7 @@ std::string BoxText() {
 
 TEST(VesktrayctlProgram, EveryCommandOnItsMainPathAgainstARealServerAsTheHookLibrarySawIt) {
     // As a user has it: vesktrayctl.exe beside the server, run from that folder.
-    TServerFolder folder(true);
+    TServingFolder folder(true);
     const std::string ctl = folder.Scratch.File("vesktrayctl.exe");
     const std::string dir = folder.Scratch.Path();
 
@@ -134,7 +134,7 @@ TEST(VesktrayctlProgram, ExitCodesAndMessagesComeOutOfTheProgramItself) {
 }
 
 TEST(Vesktrayctl, ValuesInEverySpellingReachTheHookLibraryAsTheSame32Bits) {
-    TServerFolder folder;
+    TServingFolder folder;
     WriteFileBytes(folder.Settings, ModeOne);
     auto server = folder.StartServing();
     ASSERT_NE(server, nullptr);
@@ -175,7 +175,7 @@ TEST(Vesktrayctl, ValuesInEverySpellingReachTheHookLibraryAsTheSame32Bits) {
 }
 
 TEST(Vesktrayctl, BadArgumentsAreRefusedWithTheirMessageAndExitCodeBeforeAnythingIsSent) {
-    TServerFolder folder;
+    TServingFolder folder;
     WriteFileBytes(folder.Settings, ModeOne);
     auto server = folder.StartServing();
     ASSERT_NE(server, nullptr);
@@ -327,7 +327,7 @@ TEST(Vesktrayctl, AVisibleWindowOfTheServersClassIsNeverTalkedTo) {
     EXPECT_EQ(RunCtl({"status"}).Exit, 3);
     EXPECT_EQ(RunCtl({"monitor", "add", "7"}).Exit, 3);
 
-    TServerFolder folder;
+    TServingFolder folder;
     WriteFileBytes(folder.Settings, ModeOne);
     auto server = folder.StartServing();
     ASSERT_NE(server, nullptr);
@@ -351,7 +351,7 @@ TEST(VesktrayctlProgram, StatusReportsTheRegionSizeTheSystemShowsWhenAnotherProc
     HANDLE region = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 65536,
                                        "VeskTrayServerSharedMemory");
     ASSERT_NE(region, nullptr);
-    TServerFolder folder;
+    TServingFolder folder;
     WriteFileBytes(folder.Settings, ModeOne);
     auto server = folder.StartServing();
     ASSERT_NE(server, nullptr);
@@ -368,7 +368,7 @@ TEST(VesktrayctlProgram, StatusReportsTheRegionSizeTheSystemShowsWhenAnotherProc
 class VesktrayctlInstall : public ::testing::Test {
 protected:
     TShellValuesGuard ShellValues;
-    TServerFolder Folder;
+    TServingFolder Folder;
 
     TRunResult Install(const char* mode) {
         return RunCtl({"install", "--mode", mode, "--server", Folder.Exe});

@@ -11,21 +11,6 @@ using namespace VeskTest;
 
 namespace {
 
-enum class THook { None, Recording, ThreeNames };
-
-// UTF-16LE with a byte-order mark and CR LF between lines, as the server writes it.
-std::string SettingsBytes(const std::vector<std::string>& lines, bool mark = true) {
-    std::string bytes = mark ? "\xFF\xFE" : "";
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const std::string line = (i ? "\r\n" : "") + lines[i];
-        for (char c : line) {
-            bytes += c;
-            bytes += '\0';
-        }
-    }
-    return bytes;
-}
-
 const std::string ModeOne = SettingsBytes({"[VeskTrayServer]", "Registration Method = 1"});
 
 std::string SystemText(DWORD code) {
@@ -47,38 +32,6 @@ size_t CountEvents(const std::vector<THookCall>& calls, const std::string& event
     return std::count_if(calls.begin(), calls.end(),
                          [&](const THookCall& call) { return call.Event == event; });
 }
-
-// A scratch folder holding the server, the chosen hook library and a settings file, with
-// the recording library's log kept there too.
-struct TServerFolder {
-    TScratchDir Scratch;
-    const std::string Exe = Scratch.File("VeskTrayServer.exe");
-    const std::string Settings = Scratch.File("VeskTrayServer.ini");
-    const std::string Log = Scratch.File("hook.log");
-    TEnvironmentVariable LogSetting{"VESK_HOOK_LOG", Log};
-
-    TServerFolder(THook hook, const std::optional<std::string>& settings = ModeOne) {
-        Copy(BinDir() + "VeskTrayServer.exe", Exe);
-        if (hook != THook::None) {
-            const std::string folder = hook == THook::Recording ? "recording" : "three-names";
-            Copy(BinDir() + folder + "\\VeskTrayHook.hk", Scratch.File("VeskTrayHook.hk"));
-        }
-        if (settings)
-            WriteFileBytes(Settings, *settings);
-    }
-
-    static void Copy(const std::string& from, const std::string& to) {
-        if (!CopyFileA(from.c_str(), to.c_str(), FALSE))
-            throw std::runtime_error("cannot copy " + from);
-    }
-
-    std::unique_ptr<TProcess> Start() const {
-        JoinDesktop();
-        return std::make_unique<TProcess>("\"" + Exe + "\"", Scratch.Path());
-    }
-    std::vector<THookCall> Calls() const { return ReadHookLog(Log); }
-    std::string Events() const { return HookEvents(Calls()); }
-};
 
 HWND WaitForWindow() {
     HWND window = nullptr;
@@ -180,7 +133,7 @@ TEST_F(VeskTrayServer, WindowIsGoneWhileTheBoxIsUp) {
 
 TEST_F(VeskTrayServer, WindowThatCannotBeDestroyedAtShutdownIsReportedAndReleased) {
     TEnvironmentVariable fixture("VESK_HOOK_FIXTURE", "refuse-destroy");
-    TServerFolder folder(THook::Recording);
+    TServerFolder folder(THook::Recording, ModeOne);
     auto server = folder.Start();
     HWND window = WaitForWindow();
     EXPECT_EQ(Send(window, WM_USER, 0, 0), 1);
@@ -422,7 +375,7 @@ TEST_F(VeskTrayServerAsShell, RequestsPostedDuringTheWaitAreServedOnlyAfterTheHo
 }
 
 TEST_F(VeskTrayServer, ServesEightConcurrentClientsWithoutLossOrGrowth) {
-    TServerFolder folder(THook::Recording);
+    TServerFolder folder(THook::Recording, ModeOne);
     TEnvironmentVariable noLog("VESK_HOOK_LOG", "");
     auto server = folder.Start();
     HWND window = WaitForWindow();

@@ -125,6 +125,44 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
         throw std::runtime_error("cannot write " + path);
 }
 
+std::string SettingsBytes(const std::vector<std::string>& lines, bool mark) {
+    std::string bytes = mark ? "\xFF\xFE" : "";
+    for (size_t i = 0; i < lines.size(); ++i) {
+        for (char c : (i ? "\r\n" : "") + lines[i]) {
+            bytes += c;
+            bytes += '\0';
+        }
+    }
+    return bytes;
+}
+
+namespace {
+
+void Copy(const std::string& from, const std::string& to) {
+    if (!CopyFileA(from.c_str(), to.c_str(), FALSE))
+        throw std::runtime_error("cannot copy " + from);
+}
+
+} // namespace
+
+TServerFolder::TServerFolder(THook hook, const std::optional<std::string>& settings,
+                             bool withTool) {
+    Copy(BinDir() + "VeskTrayServer.exe", Exe);
+    if (hook != THook::None) {
+        const std::string folder = hook == THook::Recording ? "recording" : "three-names";
+        Copy(BinDir() + folder + "\\VeskTrayHook.hk", Scratch.File("VeskTrayHook.hk"));
+    }
+    if (withTool)
+        Copy(BinDir() + "vesktrayctl.exe", Scratch.File("vesktrayctl.exe"));
+    if (settings)
+        WriteFileBytes(Settings, *settings);
+}
+
+std::unique_ptr<TProcess> TServerFolder::Start() const {
+    JoinDesktop();
+    return std::make_unique<TProcess>("\"" + Exe + "\"", Scratch.Path());
+}
+
 std::vector<THookCall> ReadHookLog(const std::string& path) {
     std::vector<THookCall> calls;
     std::istringstream lines(ReadFileBytes(path));

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,6 +62,10 @@ private:
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 
+// UTF-16LE with a byte-order mark (unless told otherwise) and CR LF between lines: the
+// server's own settings file layout.
+std::string SettingsBytes(const std::vector<std::string>& lines, bool mark = true);
+
 // One line of a recording hook library's log.
 struct THookCall {
     long long Time;
@@ -85,6 +90,25 @@ private:
 };
 
 HWND FindControlWindow();
+
+enum class THook { None, Recording, ThreeNames };
+
+// A scratch folder holding the server, the chosen hook library, optionally a settings file
+// and vesktrayctl.exe; the recording library's log is kept there too.
+struct TServerFolder {
+    TScratchDir Scratch;
+    const std::string Exe = Scratch.File("VeskTrayServer.exe");
+    const std::string Settings = Scratch.File("VeskTrayServer.ini");
+    const std::string Log = Scratch.File("hook.log");
+    TEnvironmentVariable LogSetting{"VESK_HOOK_LOG", Log};
+
+    explicit TServerFolder(THook hook = THook::Recording,
+                           const std::optional<std::string>& settings = std::nullopt,
+                           bool withTool = false);
+    std::unique_ptr<TProcess> Start() const;
+    std::vector<THookCall> Calls() const { return ReadHookLog(Log); }
+    std::string Events() const { return HookEvents(Calls()); }
+};
 
 // Joins this process to Wine's desktop before it starts a server: when both set it up at
 // the same moment, they may not see each other's message-only windows.
