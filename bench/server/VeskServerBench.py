@@ -59,7 +59,7 @@ METRICS = [
     ("anon_load_kib", "KiB", None),
 ]
 
-FULL = dict(startups=10, sessions=2, pairs=40, requests=500, pairs4=20, requests4=250, idle=10.0)
+FULL = dict(startups=20, sessions=2, pairs=40, requests=500, pairs4=20, requests4=250, idle=10.0)
 SMOKE = dict(startups=1, sessions=1, pairs=2, requests=50, pairs4=1, requests4=20, idle=0.3)
 
 
