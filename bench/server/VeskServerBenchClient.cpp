@@ -30,11 +30,10 @@
 #include <vector>
 
 #include "VeskError.h"
+#include "VeskTrayServerTypes.h"
 
 namespace {
 
-const char ControlWindowClass[] = "VeskTrayServerWindow";
-const UINT ControlMessage = WM_USER;
 const DWORD ReplyTimeoutMs = 10000;
 
 class THandle {
@@ -78,13 +77,13 @@ bool EchoingHook(const std::string& hook) {
 std::int32_t Expected(bool echo, WPARAM request, std::int32_t argument) {
     if (!echo)
         return 0;
-    return request == 1 ? argument ^ 0x5A5A5A5A : argument ^ 0x0F0F0F0F;
+    return request == VeskTrayRequestAddMonitor ? argument ^ 0x5A5A5A5A : argument ^ 0x0F0F0F0F;
 }
 
 // The control window of one server process; 0 while it has none.
 HWND FindControlWindow(DWORD processId) {
     HWND window = nullptr;
-    while ((window = FindWindowExA(HWND_MESSAGE, window, ControlWindowClass, nullptr))) {
+    while ((window = FindWindowExA(HWND_MESSAGE, window, VeskTrayServerWindowClass, nullptr))) {
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
         if (owner == processId)
@@ -103,7 +102,7 @@ HWND ControlWindowOf(DWORD processId) {
 // Sends one request and checks the reply; a missing or wrong reply ends the run.
 void Request(HWND window, WPARAM request, std::int32_t argument, std::int32_t expected) {
     DWORD_PTR reply = 0;
-    if (!SendMessageTimeoutA(window, ControlMessage, request, static_cast<LPARAM>(argument),
+    if (!SendMessageTimeoutA(window, VeskTrayControlMessage, request, static_cast<LPARAM>(argument),
                              SMTO_NORMAL, ReplyTimeoutMs, &reply))
         throw EVeskError("request " + std::to_string(request) + " got no reply (error " +
                          std::to_string(GetLastError()) + ")");
@@ -151,7 +150,8 @@ void Start(const std::string& server, bool echo) {
     const std::int32_t argument = 0x13572468;
     for (;;) {
         if (HWND window = FindControlWindow(info.dwProcessId)) {
-            Request(window, 1, argument, Expected(echo, 1, argument));
+            Request(window, VeskTrayRequestAddMonitor, argument,
+                    Expected(echo, VeskTrayRequestAddMonitor, argument));
             break;
         }
         if (WaitForSingleObject(process.Get(), 1) == WAIT_OBJECT_0) {
@@ -177,7 +177,7 @@ void Burst(HWND window, bool echo, long count, std::uint32_t& state) {
         state ^= state >> 17;
         state ^= state << 5;
         const auto argument = static_cast<std::int32_t>(state);
-        const WPARAM request = 1 + (i & 1);
+        const WPARAM request = i & 1 ? VeskTrayRequestRemoveMonitor : VeskTrayRequestAddMonitor;
         const long long before = Ticks();
         Request(window, request, argument, Expected(echo, request, argument));
         spans[static_cast<size_t>(i)] = Ticks() - before;
@@ -214,7 +214,7 @@ void Quit(DWORD processId) {
     THandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
     if (!process.Get())
         throw EVeskError("cannot open the server process " + std::to_string(processId));
-    Request(window, 0, 0, 1);
+    Request(window, VeskTrayRequestQuit, 0, 1);
     if (WaitForSingleObject(process.Get(), 20000) != WAIT_OBJECT_0)
         throw EVeskError("the server did not end within 20 s of the quit request");
     std::printf("quit\n");
