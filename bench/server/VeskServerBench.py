@@ -193,9 +193,13 @@ class LoadClients:
                     text=True,
                 )
             )
-        for process in self.processes:
-            if process.stdout.readline().strip() != "ready":
-                raise BenchFailure(f"load client not ready: {self.errors(process)}")
+        try:
+            for process in self.processes:
+                if process.stdout.readline().strip() != "ready":
+                    raise BenchFailure(f"load client not ready: {self.errors(process)}")
+        except BaseException:
+            self.__exit__(*sys.exc_info())
+            raise
 
     def errors(self, process):
         if process.poll() is None:
