@@ -59,8 +59,13 @@ METRICS = [
     ("anon_load_kib", "KiB", None),
 ]
 
-FULL = dict(startups=20, sessions=2, pairs=40, requests=500, pairs4=20, requests4=250, idle=10.0)
-SMOKE = dict(startups=1, sessions=1, pairs=2, requests=50, pairs4=1, requests4=20, idle=0.3)
+# A round is `pairs` pairs of short bursts, A B B A ...; every round gives one figure per server.
+FULL = dict(
+    startups=20, sessions=2, rounds=30, rounds4=20, pairs=20, requests=50, requests4=25, idle=10.0
+)
+SMOKE = dict(
+    startups=1, sessions=1, rounds=2, rounds4=1, pairs=2, requests=20, requests4=10, idle=0.3
+)
 
 
 class BenchFailure(Exception):
@@ -217,20 +222,28 @@ class LoadClients:
         reports = []
         for process in self.processes:
             words = process.stdout.readline().split()
-            if len(words) != 6 or words[0] != "done":
+            if len(words) != 4 or words[0] != "done":
                 raise BenchFailure(f"load client failed: {self.errors(process)}")
             reports.append([float(w) for w in words[1:]])
-        server_cpu = cpu_ns(server.pid) - server_before
-        wineserver_cpu = cpu_ns(self.bench.wineserver) - wineserver_before
-        total = sum(r[0] for r in reports)
-        span_us = max(r[2] for r in reports) - min(r[1] for r in reports)
         return {
-            "throughput": total / (span_us / 1e6),
-            "p50_us": reports[0][3],
-            "p99_us": reports[0][4],
-            "cpu_us_per_request": server_cpu / 1000.0 / total,
-            "wineserver_us_per_request": wineserver_cpu / 1000.0 / total,
+            "requests": sum(r[0] for r in reports),
+            "us": max(r[2] for r in reports) - min(r[1] for r in reports),
+            "cpu_ns": cpu_ns(server.pid) - server_before,
+            "wineserver_ns": cpu_ns(self.bench.wineserver) - wineserver_before,
         }
+
+    def round_trips(self, server):
+        """p50 and p99 of the first client's round trips to the server since the last call."""
+        reports = []
+        for process in self.processes:
+            process.stdin.write(f"stats {server.windows_pid}\n")
+            process.stdin.flush()
+        for process in self.processes:
+            words = process.stdout.readline().split()
+            if len(words) != 4 or words[0] != "stats":
+                raise BenchFailure(f"load client failed: {self.errors(process)}")
+            reports.append([float(w) for w in words[1:]])
+        return reports[0][1], reports[0][2]
 
     def close(self):
         for process in self.processes:
@@ -411,24 +424,22 @@ class Bench:
         return pairs
 
     def session(self, a, b):
-        """Both servers at once: memory after start, bursts from one and from four clients in
-        alternating pairs, memory after the load, then both idle together."""
+        """Both servers at once: memory after start, rounds of bursts from one and from four
+        clients, memory after the load, then both idle together."""
         s = self.sizes
         started = [self.start(exe) for exe in (a, b)]
         one = {a: started[0], b: started[1]}
         result = {"memory_start": {exe: memory_kib(one[exe].pid) for exe in (a, b)}}
         loads = (
-            (1, s["pairs"], s["requests"], "bursts1"),
-            (CLIENTS, s["pairs4"], s["requests4"], "bursts4"),
+            (1, s["rounds"], s["requests"], "rounds1"),
+            (CLIENTS, s["rounds4"], s["requests4"], "rounds4"),
         )
-        for clients, pairs, requests, key in loads:
+        for clients, rounds, requests, key in loads:
             with LoadClients(self, clients) as load:
-                for exe in (a, b):
-                    load.burst(one[exe], requests)  # warm-up, not counted
-                bursts = []
-                for order in alternating(pairs, a, b):
-                    bursts.append({exe: load.burst(one[exe], requests) for exe in order})
-                result[key] = bursts
+                for exe in (a, b):  # warm-up, not counted
+                    load.burst(one[exe], requests)
+                    load.round_trips(one[exe])
+                result[key] = [self.round(load, one, requests) for _ in range(rounds)]
         result["memory_load"] = {exe: memory_kib(one[exe].pid) for exe in (a, b)}
         before = {exe: cpu_ns(one[exe].pid) for exe in (a, b)}
         time.sleep(s["idle"])
@@ -436,6 +447,27 @@ class Bench:
         for server in started:
             self.quit(server)
         return result
+
+    def round(self, load, servers, requests):
+        """Bursts to one server and the other, A B B A ..., so short that the drift of the
+        machine falls on both alike; the figures of each server over its bursts."""
+        sums = {exe: dict(requests=0, us=0.0, cpu_ns=0, wineserver_ns=0) for exe in servers}
+        a, b = servers
+        for order in alternating(self.sizes["pairs"], a, b):
+            for exe in order:
+                for name, value in load.burst(servers[exe], requests).items():
+                    sums[exe][name] += value
+        figures = {}
+        for exe, total in sums.items():
+            p50, p99 = load.round_trips(servers[exe])
+            figures[exe] = {
+                "throughput": total["requests"] / (total["us"] / 1e6),
+                "p50_us": p50,
+                "p99_us": p99,
+                "cpu_us_per_request": total["cpu_ns"] / 1000.0 / total["requests"],
+                "wineserver_us_per_request": total["wineserver_ns"] / 1000.0 / total["requests"],
+            }
+        return figures
 
     def run(self):
         started = time.time()
@@ -481,10 +513,10 @@ def session_pairs(sessions, metric):
     pairs = []
     for s in sessions:
         if metric in ("p50_us", "p99_us", "cpu_us_per_request", "wineserver_us_per_request"):
-            pairs += [(p[REAL][metric], p[BARE][metric]) for p in s["bursts1"]]
+            pairs += [(p[REAL][metric], p[BARE][metric]) for p in s["rounds1"]]
         elif metric in ("throughput1", "throughput4"):
-            bursts = s["bursts1" if metric == "throughput1" else "bursts4"]
-            pairs += [(p[REAL]["throughput"], p[BARE]["throughput"]) for p in bursts]
+            rounds = s["rounds1" if metric == "throughput1" else "rounds4"]
+            pairs += [(p[REAL]["throughput"], p[BARE]["throughput"]) for p in rounds]
         elif metric == "idle_cpu_ms":
             pairs.append((s["idle_cpu_ms"][REAL], s["idle_cpu_ms"][BARE]))
         else:
@@ -540,9 +572,10 @@ def judge_controls(controls, sizes):
     """Each control against the bare server of its own session: the figure it should move."""
     burn = controls[BURN]
     alloc = controls[ALLOC]
-    requests = sizes["pairs"] * sizes["requests"] + sizes["pairs4"] * CLIENTS * sizes["requests4"]
-    # The warm-up bursts count too: one of each size.
-    requests += sizes["requests"] + CLIENTS * sizes["requests4"]
+    # Every round sends each server `pairs` bursts; the warm-up adds one of each size.
+    one = (sizes["rounds"] * sizes["pairs"] + 1) * sizes["requests"]
+    four = (sizes["rounds4"] * sizes["pairs"] + 1) * CLIENTS * sizes["requests4"]
+    requests = one + four
 
     def growth(session, exe):
         return session["memory_load"][exe][1] - session["memory_start"][exe][1]
@@ -613,9 +646,10 @@ def other_processes(before, after, started, ours):
 def print_summary(result, out):
     s = result["settings"]
     out.write(
-        f"start-up: {s['startups']} pairs; load: {s['sessions']} sessions of {s['pairs']} pairs of "
-        f"{s['requests']}-request bursts from 1 client and {s['pairs4']} pairs of "
-        f"{s['clients']} x {s['requests4']} from {s['clients']} clients; {s['idle']} s idle; "
+        f"start-up: {s['startups']} pairs; load: {s['sessions']} sessions of {s['rounds']} rounds "
+        f"from 1 client and {s['rounds4']} from {s['clients']}, each round {s['pairs']} pairs of "
+        f"bursts of {s['requests']} requests ({s['clients']} x {s['requests4']} from "
+        f"{s['clients']} clients); {s['idle']} s idle; "
         f"hook {s['hook']}; {result['seconds']} s in all\n"
     )
     out.write(

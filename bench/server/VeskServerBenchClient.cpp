@@ -10,8 +10,10 @@
 //   VeskServerBenchClient load HOOK SEED          print "ready", then for every line "<pid>
 //                                                 <count>" on stdin send that many requests to
 //                                                 that server's window and print "done <count>
-//                                                 <first-us> <last-us> <p50-us> <p99-us>"; ends
-//                                                 at the end of its input
+//                                                 <first-us> <last-us>"; for "stats <pid>"
+//                                                 print "stats <count> <p50-us> <p99-us>" of
+//                                                 the round trips to that server since the last
+//                                                 such report; ends at the end of its input
 //   VeskServerBenchClient quit PID                ask that server to quit and wait until it ends
 //   VeskServerBenchClient hold                    keep the desktop up until its input ends
 //
@@ -26,6 +28,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -167,9 +170,10 @@ void Start(const std::string& server, bool echo) {
     std::printf("started %.1f %lu\n", Microseconds(Ticks() - begin), info.dwProcessId);
 }
 
-// One burst of requests to one server, timed one by one.
-void Burst(HWND window, bool echo, long count, std::uint32_t& state) {
-    std::vector<long long> spans(static_cast<size_t>(count));
+// One burst of requests to one server; each round trip is kept for the server's percentiles.
+void Burst(HWND window, bool echo, long count, std::uint32_t& state,
+           std::vector<long long>& spans) {
+    spans.reserve(spans.size() + static_cast<size_t>(count));
     const long long first = Ticks();
     for (long i = 0; i < count; ++i) {
         // xorshift: arguments of every bit pattern, the same for every server
@@ -180,32 +184,49 @@ void Burst(HWND window, bool echo, long count, std::uint32_t& state) {
         const WPARAM request = i & 1 ? VeskTrayRequestRemoveMonitor : VeskTrayRequestAddMonitor;
         const long long before = Ticks();
         Request(window, request, argument, Expected(echo, request, argument));
-        spans[static_cast<size_t>(i)] = Ticks() - before;
+        spans.push_back(Ticks() - before);
     }
     const long long last = Ticks();
+    std::printf("done %ld %.1f %.1f\n", count, Microseconds(first), Microseconds(last));
+    std::fflush(stdout);
+}
 
+// The percentiles of the round trips kept since the last report, which are then dropped.
+void Report(std::vector<long long>& spans) {
+    if (spans.empty())
+        throw EVeskError("no round trips to report");
     std::sort(spans.begin(), spans.end());
     auto rank = [&](double share) {
         // Nearest rank: the smallest span that at least this share of requests did not exceed.
-        size_t index = static_cast<size_t>(share * static_cast<double>(count) + 0.999999);
+        size_t index = static_cast<size_t>(share * static_cast<double>(spans.size()) + 0.999999);
         return spans[std::clamp<size_t>(index, 1, spans.size()) - 1];
     };
-    std::printf("done %ld %.1f %.1f %.2f %.2f\n", count, Microseconds(first), Microseconds(last),
+    std::printf("stats %u %.2f %.2f\n", static_cast<unsigned>(spans.size()),
                 Microseconds(rank(0.50)), Microseconds(rank(0.99)));
     std::fflush(stdout);
+    spans.clear();
 }
 
 void Load(bool echo, std::uint32_t seed) {
     std::printf("ready\n");
     std::fflush(stdout);
     std::uint32_t state = seed ? seed : 1;
+    std::map<unsigned long, HWND> windows;
+    std::map<unsigned long, std::vector<long long>> spans;
     char line[128];
     while (std::fgets(line, sizeof line, stdin)) {
         unsigned long processId = 0;
         long count = 0;
+        if (std::sscanf(line, "stats %lu", &processId) == 1) {
+            Report(spans[processId]);
+            continue;
+        }
         if (std::sscanf(line, "%lu %ld", &processId, &count) != 2 || count < 1)
-            throw EVeskError(std::string("not \"<pid> <count>\": ") + line);
-        Burst(ControlWindowOf(processId), echo, count, state);
+            throw EVeskError(std::string("neither \"<pid> <count>\" nor \"stats <pid>\": ") + line);
+        HWND& window = windows[processId];
+        if (!window)
+            window = ControlWindowOf(processId);
+        Burst(window, echo, count, state, spans[processId]);
     }
 }
 
