@@ -17,6 +17,12 @@
 // Any 16-bit code unit is allowed, U+0000 and lone surrogates included.
 using TVeskWideString = std::u16string;
 
+// Between wide strings and the platform's 8-bit text (file names, registry values), through
+// the thread's ANSI code page; a unit without a counterpart becomes its default character.
+// Defined with the file operations, in the Windows build only.
+TVeskWideString VeskAnsiToWide(const std::string& Text);
+std::string VeskWideToAnsi(const TVeskWideString& Text);
+
 // ---------------------------------------------------------------------------------------------
 // Streams
 

@@ -6,10 +6,9 @@
 
 #include "VeskError.h"
 #include "VeskIni.h"
+#include "VeskWindow.h"
 
-namespace {
-
-std::string ToAnsi(const TVeskWideString& Text) {
+std::string VeskWideToAnsi(const TVeskWideString& Text) {
     if (Text.empty()) {
         return std::string();
     }
@@ -26,23 +25,20 @@ std::string ToAnsi(const TVeskWideString& Text) {
     return Result.substr(0, Result.find('\0'));
 }
 
-// The system's message for an error code, without the blanks, line break and period that
-// FormatMessage puts at its end.
-std::string SystemErrorText(DWORD Code) {
-    char* Buffer = nullptr;
-    const DWORD Length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, Code, 0, reinterpret_cast<char*>(&Buffer), 0, nullptr);
-    std::string Text(Buffer != nullptr ? Buffer : "", Length);
-    if (Buffer != nullptr) {
-        LocalFree(Buffer);
+TVeskWideString VeskAnsiToWide(const std::string& Text) {
+    if (Text.empty()) {
+        return TVeskWideString();
     }
-    while (!Text.empty() &&
-           (static_cast<unsigned char>(Text.back()) <= ' ' || Text.back() == '.')) {
-        Text.pop_back();
+    const int Length = static_cast<int>(Text.size());
+    const int Needed = MultiByteToWideChar(CP_THREAD_ACP, 0, Text.data(), Length, nullptr, 0);
+    std::wstring Wide(static_cast<size_t>(Needed > 0 ? Needed : 0), L'\0');
+    if (Needed > 0) {
+        MultiByteToWideChar(CP_THREAD_ACP, 0, Text.data(), Length, Wide.data(), Needed);
     }
-    return Text;
+    return TVeskWideString(Wide.begin(), Wide.end());
 }
+
+namespace {
 
 // The name made absolute against the current directory, as the messages show it.
 std::string FullPath(const std::string& Name) {
@@ -55,7 +51,8 @@ std::string FullPath(const std::string& Name) {
 }
 
 [[noreturn]] void FileError(const char* What, const std::string& Name, DWORD Code) {
-    throw EVeskError(std::string(What) + " \"" + FullPath(Name) + "\". " + SystemErrorText(Code));
+    throw EVeskError(std::string(What) + " \"" + FullPath(Name) + "\". " +
+                     VeskSystemErrorText(Code));
 }
 
 constexpr DWORD KeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
@@ -172,7 +169,7 @@ void WriteWholeFile(const std::string& Name, const uint8_t* Bytes, int64_t Size)
 } // namespace
 
 void TVeskWideStringList::LoadFromFile(const TVeskWideString& FileName) {
-    const std::string Name = ToAnsi(FileName);
+    const std::string Name = VeskWideToAnsi(FileName);
     if (!FileExists(Name)) {
         return;
     }
@@ -185,11 +182,11 @@ void TVeskWideStringList::LoadFromFile(const TVeskWideString& FileName) {
 void TVeskWideStringList::SaveToFile(const TVeskWideString& FileName) const {
     TVeskMemoryStream Stream;
     SaveToStream(Stream);
-    WriteWholeFile(ToAnsi(FileName), Stream.Memory(), Stream.Size());
+    WriteWholeFile(VeskWideToAnsi(FileName), Stream.Memory(), Stream.Size());
 }
 
 void TVeskIni::LoadFromFile(const TVeskWideString& FileName) {
-    if (!FileExists(ToAnsi(FileName))) {
+    if (!FileExists(VeskWideToAnsi(FileName))) {
         return;
     }
     TVeskWideStringList Lines;

@@ -73,17 +73,6 @@ void TRegistryKey::WriteString(const char* name, const std::string& text) const 
         throw EVeskError(ValueFailure("Failed to set data for '%s'", name));
 }
 
-TVeskWideString ToWide(const std::string& text) {
-    if (text.empty())
-        return {};
-    const int length = MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(),
-                                           static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                        length);
-    return TVeskWideString(wide.begin(), wide.end());
-}
-
 } // namespace
 
 std::string VeskExecutablePath() {
@@ -101,7 +90,7 @@ TVeskWideString VeskSettingsFileName() {
     const std::string path = VeskExecutablePath();
     const size_t cut = path.find_last_of("\\/:");
     const std::string folder = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-    return ToWide(folder + "VeskTrayServer.ini");
+    return VeskAnsiToWide(folder + "VeskTrayServer.ini");
 }
 
 std::unique_ptr<TVeskIni> LoadSettings() {

@@ -149,7 +149,10 @@ std::string_view VeskTrimErrorText(std::string_view text) {
 }
 
 std::string LastErrorText() {
-    const DWORD code = GetLastError();
+    return VeskSystemErrorText(GetLastError());
+}
+
+std::string VeskSystemErrorText(DWORD code) {
     char buffer[256];
     const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
                                             FORMAT_MESSAGE_ARGUMENT_ARRAY,

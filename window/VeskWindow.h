@@ -130,6 +130,8 @@ void RunMessageLoop();
 
 // The system's text for the calling thread's last error code, trimmed.
 std::string LastErrorText();
+// The same for a given code; empty when the system has no text for it.
+std::string VeskSystemErrorText(DWORD code);
 
 // Drops trailing blanks, control characters (0x00..0x20) and periods, in any mix.
 std::string_view VeskTrimErrorText(std::string_view text);

@@ -8,6 +8,7 @@
 #include "VeskError.h"
 #include "VeskTrayClient.h"
 #include "VeskTrayInstaller.h"
+#include "VeskWindow.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include "VeskError.h"
 #include "VeskIni.h"
+#include "VeskWindow.h"
 
 namespace {
 
@@ -85,17 +86,6 @@ std::string ShellFailure(const char* verb) {
            VeskUserWinLogonKeyName;
 }
 
-TVeskWideString ToWide(const std::string& text) {
-    if (text.empty())
-        return {};
-    const int length = MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(),
-                                           static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                        length);
-    return TVeskWideString(wide.begin(), wide.end());
-}
-
 // Letter case folded the way the ANSI code page folds it.
 std::string Upper(std::string text) {
     if (!text.empty())
@@ -123,19 +113,6 @@ std::string ReadWholeFile(const std::string& path) {
 }
 
 } // namespace
-
-std::string VeskSystemErrorText(DWORD code) {
-    char* buffer = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-    std::string text = buffer ? std::string(buffer, length) : "error " + std::to_string(code);
-    if (buffer)
-        LocalFree(buffer);
-    while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
-        text.pop_back();
-    return text;
-}
 
 std::string VeskFullPath(const std::string& path) {
     std::vector<char> full(MAX_PATH);
@@ -216,7 +193,7 @@ void TVeskFileSnapshot::Restore() const {
 }
 
 void VeskWriteStartMode(const std::string& settingsFile, std::int32_t mode) {
-    const TVeskWideString name = ToWide(settingsFile);
+    const TVeskWideString name = VeskAnsiToWide(settingsFile);
     TVeskIni settings;
     settings.LoadFromFile(name);
     settings.Section(u"VeskTrayServer")

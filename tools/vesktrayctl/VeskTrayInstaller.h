@@ -18,9 +18,6 @@ std::string VeskFullPath(const std::string& path);
 std::string VeskSettingsFileOf(const std::string& serverFullPath);
 bool VeskIsFile(const std::string& path);
 
-// The system's text for an error code, without its trailing blanks and period.
-std::string VeskSystemErrorText(DWORD code);
-
 // A file's exact bytes, or that it did not exist, to put back after a failed change.
 class TVeskFileSnapshot {
 public:
