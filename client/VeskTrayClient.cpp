@@ -1,5 +1,6 @@
 #include "VeskTrayClient.h"
 
+#include "VeskHandle.h"
 #include "VeskTrayServerInterface.h"
 #include "VeskTrayServerTypes.h"
 
@@ -21,21 +22,6 @@ constexpr bool SameText(const char* a, const char* b) {
 }
 static_assert(SameText(VeskTrayServerWindowClass, VESK_TRAY_WINDOW_CLASS));
 static_assert(SameText(VeskTraySharedRegionName, VESK_TRAY_REGION_NAME));
-
-class THandle {
-public:
-    explicit THandle(HANDLE handle) : Handle(handle) {}
-    ~THandle() {
-        if (Handle)
-            CloseHandle(Handle);
-    }
-    THandle(const THandle&) = delete;
-    THandle& operator=(const THandle&) = delete;
-    HANDLE Get() const { return Handle; }
-
-private:
-    HANDLE Handle;
-};
 
 class TView {
 public:
@@ -135,7 +121,7 @@ int WINAPI VeskTrayQuit(DWORD timeoutMs) {
 }
 
 int WINAPI VeskTrayWaitForProcessEnd(DWORD processId, DWORD timeoutMs) {
-    const THandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+    const TVeskHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
     if (!process.Get()) {
         // No process of that id any more: it has ended.
         return GetLastError() == ERROR_INVALID_PARAMETER ? VESK_TRAY_OK : VESK_TRAY_SYSTEM_ERROR;
@@ -152,7 +138,7 @@ int WINAPI VeskTrayQuitAndWait(DWORD answerTimeoutMs, DWORD endTimeoutMs, DWORD*
         return VESK_TRAY_NO_SERVER;
     if (processId)
         *processId = id;
-    const THandle process(OpenProcess(SYNCHRONIZE, FALSE, id));
+    const TVeskHandle process(OpenProcess(SYNCHRONIZE, FALSE, id));
     if (!process.Get())
         return VESK_TRAY_SYSTEM_ERROR;
     const int status = Send(window, VESK_TRAY_CONTROL_MESSAGE, VESK_TRAY_REQUEST_QUIT, 0,
@@ -165,7 +151,7 @@ int WINAPI VeskTrayQuitAndWait(DWORD answerTimeoutMs, DWORD endTimeoutMs, DWORD*
 int WINAPI VeskTrayGetRegionSize(SIZE_T* size) {
     if (!size)
         return VESK_TRAY_INVALID_ARGUMENT;
-    const THandle mapping(OpenFileMappingA(FILE_MAP_READ, FALSE, VESK_TRAY_REGION_NAME));
+    const TVeskHandle mapping(OpenFileMappingA(FILE_MAP_READ, FALSE, VESK_TRAY_REGION_NAME));
     if (!mapping.Get()) {
         // Another kind of object holding the name is no region either.
         const DWORD error = GetLastError();

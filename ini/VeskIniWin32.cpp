@@ -5,6 +5,7 @@
 #include <string>
 
 #include "VeskError.h"
+#include "VeskHandle.h"
 #include "VeskIni.h"
 #include "VeskWindow.h"
 
@@ -65,25 +66,6 @@ bool FileExists(const std::string& Name) {
     return Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-class TFileHandle {
-public:
-    explicit TFileHandle(HANDLE Handle) : FHandle(Handle) {}
-    ~TFileHandle() { Close(); }
-    TFileHandle(const TFileHandle&) = delete;
-    TFileHandle& operator=(const TFileHandle&) = delete;
-
-    bool Valid() const { return FHandle != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return FHandle; }
-    bool Close() {
-        const bool Closed = !Valid() || CloseHandle(FHandle) != 0;
-        FHandle = INVALID_HANDLE_VALUE;
-        return Closed;
-    }
-
-private:
-    HANDLE FHandle;
-};
-
 // Removes the new file of a save that did not get as far as replacing the target.
 class TNewFile {
 public:
@@ -107,7 +89,7 @@ private:
 
 void ReadWholeFile(const std::string& Name, TVeskMemoryStream& Stream) {
     // Others may read meanwhile, nobody may write.
-    TFileHandle File(CreateFileA(Name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    TVeskHandle File(CreateFileA(Name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!File.Valid()) {
         FileError("Cannot open file", Name, GetLastError());
@@ -135,7 +117,7 @@ void ReadWholeFile(const std::string& Name, TVeskMemoryStream& Stream) {
 // file of its own behind when it fails, so the attributes are carried over by hand.)
 void WriteWholeFile(const std::string& Name, const uint8_t* Bytes, int64_t Size) {
     const std::string NewName = Name + ".new";
-    TFileHandle File(CreateFileA(NewName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    TVeskHandle File(CreateFileA(NewName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!File.Valid()) {
         FileError("Cannot create file", Name, GetLastError());

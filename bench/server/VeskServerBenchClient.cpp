@@ -33,26 +33,12 @@
 #include <vector>
 
 #include "VeskError.h"
+#include "VeskHandle.h"
 #include "VeskTrayServerTypes.h"
 
 namespace {
 
 const DWORD ReplyTimeoutMs = 10000;
-
-class THandle {
-public:
-    explicit THandle(HANDLE handle = nullptr) : Handle(handle) {}
-    ~THandle() {
-        if (Handle)
-            CloseHandle(Handle);
-    }
-    THandle(const THandle&) = delete;
-    THandle& operator=(const THandle&) = delete;
-    HANDLE Get() const { return Handle; }
-
-private:
-    HANDLE Handle;
-};
 
 long long Ticks() {
     LARGE_INTEGER now;
@@ -145,8 +131,8 @@ void Start(const std::string& server, bool echo) {
                         directory.c_str(), &startup, &info))
         throw EVeskError("cannot start " + server + " (error " + std::to_string(GetLastError()) +
                          ")");
-    THandle process(info.hProcess);
-    THandle thread(info.hThread);
+    TVeskHandle process(info.hProcess);
+    TVeskHandle thread(info.hThread);
     TEndUnlessAnswered ending(process.Get());
     // Nothing tells another process that a window exists, so look for it every millisecond;
     // once found, the send waits until the server's message loop takes it.
@@ -232,7 +218,7 @@ void Load(bool echo, std::uint32_t seed) {
 
 void Quit(DWORD processId) {
     const HWND window = ControlWindowOf(processId);
-    THandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+    TVeskHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
     if (!process.Get())
         throw EVeskError("cannot open the server process " + std::to_string(processId));
     Request(window, VeskTrayRequestQuit, 0, 1);

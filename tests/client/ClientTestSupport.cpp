@@ -4,26 +4,12 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "VeskHandle.h"
 #include "VeskTrayCtl.h"
 
 namespace VeskClientTest {
 
 namespace {
-
-class THandle {
-public:
-    explicit THandle(HANDLE handle = nullptr) : Handle(handle) {}
-    ~THandle() {
-        if (Handle && Handle != INVALID_HANDLE_VALUE)
-            CloseHandle(Handle);
-    }
-    THandle(const THandle&) = delete;
-    THandle& operator=(const THandle&) = delete;
-    HANDLE Get() const { return Handle; }
-
-private:
-    HANDLE Handle;
-};
 
 std::string Quoted(const std::string& arg) {
     return "\"" + arg + "\"";
@@ -78,8 +64,8 @@ TRunResult RunProgram(const std::string& program, const std::vector<std::string>
     };
     TRunResult result;
     {
-        THandle out(open("out.txt"));
-        THandle err(open("err.txt"));
+        TVeskHandle out(open("out.txt"));
+        TVeskHandle err(open("err.txt"));
         if (out.Get() == INVALID_HANDLE_VALUE || err.Get() == INVALID_HANDLE_VALUE)
             throw std::runtime_error("cannot create the capture files");
         STARTUPINFOA startup{};
@@ -95,8 +81,8 @@ TRunResult RunProgram(const std::string& program, const std::vector<std::string>
         if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                             directory.empty() ? nullptr : directory.c_str(), &startup, &info))
             throw std::runtime_error("cannot start " + line);
-        THandle process(info.hProcess);
-        THandle thread(info.hThread);
+        TVeskHandle process(info.hProcess);
+        TVeskHandle thread(info.hThread);
         if (WaitForSingleObject(process.Get(), 30000) != WAIT_OBJECT_0) {
             TerminateProcess(process.Get(), 99);
             WaitForSingleObject(process.Get(), 5000);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "VeskHandle.h"
 #include "VeskError.h"
 #include "VeskIni.h"
 #include "VeskWindow.h"
@@ -11,24 +12,6 @@ namespace {
 
 constexpr char WinLogonKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\WinLogon";
 constexpr char ShellValue[] = "Shell";
-
-class TFileHandle {
-public:
-    explicit TFileHandle(HANDLE handle) : Handle(handle) {}
-    ~TFileHandle() { Close(); }
-    TFileHandle(const TFileHandle&) = delete;
-    TFileHandle& operator=(const TFileHandle&) = delete;
-    bool Valid() const { return Handle != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return Handle; }
-    bool Close() {
-        const bool closed = !Valid() || CloseHandle(Handle) != 0;
-        Handle = INVALID_HANDLE_VALUE;
-        return closed;
-    }
-
-private:
-    HANDLE Handle;
-};
 
 // Removes a temporary file unless it was moved into place.
 class TTemporaryFile {
@@ -94,7 +77,7 @@ std::string Upper(std::string text) {
 }
 
 std::string ReadWholeFile(const std::string& path) {
-    TFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    TVeskHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid())
         throw EVeskError("Cannot read \"" + path + "\": " + VeskSystemErrorText(GetLastError()) +
@@ -170,7 +153,7 @@ void TVeskFileSnapshot::Restore() const {
     {
         // Declared first so that it goes last: the handle is closed before the file is removed.
         TTemporaryFile written(temporary);
-        TFileHandle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        TVeskHandle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.Valid())
             throw EVeskError("Cannot create \"" + temporary +
