@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(g++-mingw-w64-i686 wine wine32:i386 wine64 cmake make googletest
-          clang libclang-rt-14-dev g++ clang-format)
+          clang libclang-rt-14-dev g++ clang-format python3)
 
 missing=()
 for p in "${packages[@]}"; do
