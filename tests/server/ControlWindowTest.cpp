@@ -173,14 +173,15 @@ TEST(HookLibrary, MissingLibraryAndMissingEntryPointFailWithTheirTexts) {
 
     TScratchDir scratch;
     TEnvironmentVariable log("VESK_HOOK_LOG", scratch.File("hook.log"));
-    SetDllDirectoryA((BinDir() + "three-names").c_str());
-    try {
-        library.Load();
-        FAIL();
-    } catch (const EVeskError& failure) {
-        EXPECT_STREQ(failure.what(), "Invalid or corrupted hook DLL!");
+    {
+        THookLibraryFolder threeNames("three-names");
+        try {
+            library.Load();
+            FAIL();
+        } catch (const EVeskError& failure) {
+            EXPECT_STREQ(failure.what(), "Invalid or corrupted hook DLL!");
+        }
     }
-    SetDllDirectoryA(nullptr);
     EXPECT_FALSE(library.IsHeld());
     EXPECT_EQ(HookEvents(ReadHookLog(scratch.File("hook.log"))), "load unload");
 }
@@ -189,8 +190,8 @@ TEST(HookLibrary, OnlyTheLowByteOfTheInstallResultCounts) {
     TScratchDir scratch;
     TEnvironmentVariable log("VESK_HOOK_LOG", scratch.File("hook.log"));
     TEnvironmentVariable results("VESK_HOOK_INSTALL", "0x100,0x1,0xFFFFFF00,0x80");
-    SetDllDirectoryA((BinDir() + "recording").c_str());
     {
+        THookLibraryFolder recording("recording");
         TVeskTrayHookLibrary library;
         library.Load();
         EXPECT_FALSE(library.InstallTrayHook());
@@ -198,7 +199,6 @@ TEST(HookLibrary, OnlyTheLowByteOfTheInstallResultCounts) {
         EXPECT_FALSE(library.InstallTrayHook());
         EXPECT_TRUE(library.InstallTrayHook());
     }
-    SetDllDirectoryA(nullptr);
     EXPECT_EQ(HookEvents(ReadHookLog(scratch.File("hook.log"))),
               "load InstallTrayHook InstallTrayHook InstallTrayHook InstallTrayHook unload");
 }

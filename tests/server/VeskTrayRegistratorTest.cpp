@@ -47,10 +47,11 @@ TEST(ShellWait, GivesUpAfterItsLimitWithTheServerBackAsTheShell) {
     TScratchDir scratch;
     TEnvironmentVariable log("VESK_HOOK_LOG", scratch.File("hook.log"));
     TEnvironmentVariable install("VESK_HOOK_INSTALL", "0");
-    SetDllDirectoryA((BinDir() + "recording").c_str());
     TVeskTrayHookLibrary library;
-    library.Load();
-    SetDllDirectoryA(nullptr);
+    {
+        THookLibraryFolder recording("recording");
+        library.Load();
+    }
     try {
         WaitForTrayHook(library, "explorer.exe", std::chrono::milliseconds(50));
         FAIL();

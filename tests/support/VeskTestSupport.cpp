@@ -192,6 +192,14 @@ TEnvironmentVariable::~TEnvironmentVariable() {
     SetEnvironmentVariableA(Name.c_str(), Old ? Old->c_str() : nullptr);
 }
 
+THookLibraryFolder::THookLibraryFolder(const std::string& folder) {
+    SetDllDirectoryA((BinDir() + folder).c_str());
+}
+
+THookLibraryFolder::~THookLibraryFolder() {
+    SetDllDirectoryA(nullptr);
+}
+
 void JoinDesktop() {
     FindControlWindow();
 }

@@ -91,6 +91,16 @@ private:
 
 HWND FindControlWindow();
 
+// Makes this process load hook libraries from one of the build's hook folders while it
+// lives, and puts the normal search back when it goes (also when a test fails).
+class THookLibraryFolder {
+public:
+    explicit THookLibraryFolder(const std::string& folder);
+    ~THookLibraryFolder();
+    THookLibraryFolder(const THookLibraryFolder&) = delete;
+    THookLibraryFolder& operator=(const THookLibraryFolder&) = delete;
+};
+
 enum class THook { None, Recording, ThreeNames };
 
 // A scratch folder holding the server, the chosen hook library, optionally a settings file
