@@ -7,7 +7,7 @@ HINSTANCE ExecutableModule() {
 }
 
 TVeskWindow* AttachedObject(HWND hwnd) {
-    return reinterpret_cast<TVeskWindow*>(GetWindowLongA(hwnd, GWL_USERDATA));
+    return reinterpret_cast<TVeskWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
 }
 
 } // namespace
@@ -16,7 +16,7 @@ TVeskWindow::~TVeskWindow() {
     if (Released)
         return;
     if (Handle) {
-        SetWindowLongA(Handle, GWL_USERDATA, 0);
+        SetWindowLongPtrA(Handle, GWLP_USERDATA, 0);
         DestroyWindow(Handle);
         Handle = nullptr;
     }
@@ -77,12 +77,12 @@ void TVeskWindow::CreateHandle() {
         throw EVeskError("Could not create window: " + LastErrorText());
     // Attached only now: messages sent while the window is being created go to
     // DefWindowProcA and never reach a half-made object.
-    SetWindowLongA(Handle, GWL_USERDATA, reinterpret_cast<LONG>(this));
+    SetWindowLongPtrA(Handle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 void TVeskWindow::DestroyHandle() {
     if (Handle) {
-        SetWindowLongA(Handle, GWL_USERDATA, 0);
+        SetWindowLongPtrA(Handle, GWLP_USERDATA, 0);
         const BOOL destroyed = DestroyWindow(Handle);
         Handle = nullptr;
         if (!destroyed)

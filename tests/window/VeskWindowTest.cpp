@@ -157,7 +157,8 @@ TEST(VeskWindowLifetime, FreeingTakesDownWindowAndClass) {
     HWND handle = window->Handle;
     ASSERT_TRUE(IsWindow(handle));
     ASSERT_TRUE(ClassRegistered("VeskTestBaseWindow"));
-    EXPECT_EQ(reinterpret_cast<TVeskWindow*>(GetWindowLongA(handle, GWL_USERDATA)), window.get());
+    EXPECT_EQ(reinterpret_cast<TVeskWindow*>(GetWindowLongPtrA(handle, GWLP_USERDATA)),
+              window.get());
     VeskFreeWindow(window);
     EXPECT_EQ(window, nullptr);
     EXPECT_FALSE(IsWindow(handle));
@@ -228,7 +229,7 @@ TEST(VeskWindowFailures, RefusedDestructionFailsTheFreeAndASecondFreeCompletes) 
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->Handle, nullptr);
     // Detached before DestroyWindow: the surviving window no longer reaches the object.
-    EXPECT_EQ(GetWindowLongA(handle, GWL_USERDATA), 0);
+    EXPECT_EQ(GetWindowLongPtrA(handle, GWLP_USERDATA), 0);
     VeskFreeWindow(window);
     EXPECT_EQ(window, nullptr);
     // The class of a window that still exists cannot go; the second free ignores that.
