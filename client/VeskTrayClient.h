@@ -11,6 +11,17 @@
 
 #include <windows.h>
 
+/* Building the DLL exports the functions. A program that uses the DLL links its import
+ * library and needs nothing more; it may define VESK_TRAY_CLIENT_DLL to call through
+ * dllimport (one indirection less). Linked statically, both stay undefined. */
+#if defined(VESK_TRAY_CLIENT_EXPORTS)
+#define VESK_TRAY_API __declspec(dllexport)
+#elif defined(VESK_TRAY_CLIENT_DLL)
+#define VESK_TRAY_API __declspec(dllimport)
+#else
+#define VESK_TRAY_API
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -35,37 +46,38 @@ extern "C" {
 #define VESK_TRAY_SYSTEM_ERROR 6     /* a system call failed; GetLastError tells which */
 
 /* The server's control window, or NULL when no server is running. */
-HWND WINAPI VeskTrayFindServer(void);
+VESK_TRAY_API HWND WINAPI VeskTrayFindServer(void);
 
 /* The id of the process that owns the server's window. */
-int WINAPI VeskTrayGetServerProcessId(DWORD* processId);
+VESK_TRAY_API int WINAPI VeskTrayGetServerProcessId(DWORD* processId);
 
 /* Asks the server for an answer without any effect on it (WM_NULL). */
-int WINAPI VeskTrayPing(DWORD timeoutMs);
+VESK_TRAY_API int WINAPI VeskTrayPing(DWORD timeoutMs);
 
 /* Registers or unregisters a monitor with the server's hook library; *result receives what
  * the hook library returned, unchanged. */
-int WINAPI VeskTrayAddMonitor(LONG value, DWORD timeoutMs, LONG* result);
-int WINAPI VeskTrayRemoveMonitor(LONG value, DWORD timeoutMs, LONG* result);
+VESK_TRAY_API int WINAPI VeskTrayAddMonitor(LONG value, DWORD timeoutMs, LONG* result);
+VESK_TRAY_API int WINAPI VeskTrayRemoveMonitor(LONG value, DWORD timeoutMs, LONG* result);
 
 /* Asks the server to quit; returns once it has answered, which is before it has ended. */
-int WINAPI VeskTrayQuit(DWORD timeoutMs);
+VESK_TRAY_API int WINAPI VeskTrayQuit(DWORD timeoutMs);
 
 /* Waits until the process has ended; VESK_TRAY_OK also when it is gone already. */
-int WINAPI VeskTrayWaitForProcessEnd(DWORD processId, DWORD timeoutMs);
+VESK_TRAY_API int WINAPI VeskTrayWaitForProcessEnd(DWORD processId, DWORD timeoutMs);
 
 /* Asks the server to quit and waits until its process has ended, each step within its
  * timeout. The process is held from before the request, so that its id cannot be taken by
  * another process meanwhile. *processId (may be NULL) receives the server's process id. */
-int WINAPI VeskTrayQuitAndWait(DWORD answerTimeoutMs, DWORD endTimeoutMs, DWORD* processId);
+VESK_TRAY_API int WINAPI VeskTrayQuitAndWait(DWORD answerTimeoutMs, DWORD endTimeoutMs,
+                                             DWORD* processId);
 
 /* The size the platform shows for the shared region, opened read-only: whole pages, so at
  * least VESK_TRAY_REGION_SIZE when the server made it, more when another process made it
  * larger first. */
-int WINAPI VeskTrayGetRegionSize(SIZE_T* size);
+VESK_TRAY_API int WINAPI VeskTrayGetRegionSize(SIZE_T* size);
 
 /* A text for a result code (never NULL; static, not to be freed). */
-const char* WINAPI VeskTrayErrorText(int code);
+VESK_TRAY_API const char* WINAPI VeskTrayErrorText(int code);
 
 #ifdef __cplusplus
 }
