@@ -343,7 +343,7 @@ class Bench:
         return "echo" if self.args.hook == "echo" else "zero"
 
     def client_command(self, *arguments):
-        return ["wine", self.client] + [str(a) for a in arguments]
+        return [self.args.wine, self.client] + [str(a) for a in arguments]
 
     def run_client(self, *arguments, env=None):
         # Wine passes its Unix stderr on to the processes it starts, so a server started by the
@@ -488,7 +488,7 @@ class Bench:
             self.progress(f"control {exe}")
             controls[exe] = self.session(exe, BARE)
         result = {
-            "machine": machine(),
+            "machine": machine(self.args.wine),
             "settings": dict(self.sizes, clients=CLIENTS, hook=self.args.hook),
             "seconds": round(time.time() - started, 1),
             "load_average_before": load_before,
@@ -598,13 +598,13 @@ def judge_controls(controls, sizes):
     }
 
 
-def machine():
+def machine(loader):
     model = ""
     for line in (read("/proc/cpuinfo") or "").splitlines():
         if line.startswith("model name"):
             model = line.split(":", 1)[1].strip()
             break
-    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    wine = subprocess.run([loader, "--version"], capture_output=True, text=True).stdout.strip()
     return {
         "cpu": model,
         "cores": os.cpu_count(),
@@ -695,6 +695,16 @@ def print_summary(result, out):
         )
 
 
+def wine_loader(program):
+    """The loader a program's PE header asks for (Debian's `wine` always picks the 32-bit one)."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                    "tools", "pecheck"))
+    import VeskPeCheck
+
+    machine = VeskPeCheck.Pe(program).machine
+    return "/usr/lib/wine/wine64" if machine == "x86_64" else "/usr/lib/wine/wine"
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--bin", required=True, help="the build's bin folder")
@@ -705,11 +715,15 @@ def main():
     parser.add_argument("--hook", choices=("echo", "default"), default="echo",
                         help="echo: the benchmark's hook, whose answers depend on the argument; "
                         "default: the project's default hook, which answers 0")
+    parser.add_argument("--wine", help="the Wine loader for the build's programs (default: "
+                        "the one their machine type needs: wine64 for x86_64, wine for i686)")
     parser.add_argument("--json", help="also write every figure to this file")
     parser.add_argument("--quiet", action="store_true")
     args = parser.parse_args()
     if "WINEPREFIX" not in os.environ:
         parser.error("WINEPREFIX must name the project's Wine prefix")
+    if args.wine is None:
+        args.wine = wine_loader(os.path.join(args.bin, REAL))
     sizes = dict(SMOKE if args.smoke else FULL)
     for name in FULL:
         if getattr(args, name) is not None:

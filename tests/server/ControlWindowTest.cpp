@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdint>
 
 #include "VeskTestSupport.h"
 #include "VeskTrayServerInterface.h"
@@ -96,6 +97,33 @@ TEST_F(ControlWindow, OtherRequestsAndMessagesCallNothingAndAreAnsweredOne) {
     EXPECT_EQ(Send(WM_USER, 1, 5), 5 ^ 0x5A5A5A5A);
     Quit();
     EXPECT_EQ(HookEvents(ReadHookLog(Log)), "load AddMonitor UninstallTrayHook unload");
+}
+
+// A 32-bit server sees only the low 32 bits of a 64-bit client's wParam and lParam; the
+// 64-bit server takes them the same way, and widens the hook's result by its sign.
+TEST_F(ControlWindow, OnlyTheLow32BitsOfARequestCountAndResultsAreSignExtended) {
+    if (sizeof(WPARAM) < 8)
+        GTEST_SKIP() << "a 32-bit message has no high half";
+    Start();
+    const auto wide = [](unsigned long long v) { return static_cast<WPARAM>(v); };
+    struct Case {
+        WPARAM WParam;
+        LPARAM LParam;
+        LRESULT Result;
+    } cases[] = {
+        {wide(0x100000001ull), 5, 5 ^ 0x5A5A5A5A},
+        {wide(0xFFFFFFFF00000002ull), static_cast<LPARAM>(wide(0x780000001ull)),
+         static_cast<std::int32_t>(0x80000001u ^ 0x0F0F0F0Fu)},
+        {wide(0x100000003ull), 0, 1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Send(WM_USER, c.WParam, c.LParam), c.Result) << std::hex << c.WParam;
+    // Request 0 with a high half is still quit.
+    EXPECT_EQ(Send(WM_USER, wide(0x100000000ull), 0), 1);
+    EXPECT_EQ(Host->Wait(), 0u);
+    const auto calls = ReadHookLog(Log);
+    ASSERT_EQ(HookEvents(calls), "load AddMonitor RemoveMonitor UninstallTrayHook unload");
+    EXPECT_EQ(calls[2].Argument, std::to_string(static_cast<std::int32_t>(0x80000001u)));
 }
 
 TEST_F(ControlWindow, QuitIsAnsweredThenTheWindowAndRegionGo) {

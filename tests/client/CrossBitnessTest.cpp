@@ -1,0 +1,100 @@
+// On 64-bit Windows a 32-bit client meets a 64-bit server, and the other way round. Runs in
+// the 64-bit build, in its 64-bit prefix, which starts the 32-bit build's programs too.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "ClientTestSupport.h"
+#include "VeskTestSupport.h"
+
+using namespace VeskTest;
+using namespace VeskClientTest;
+
+namespace {
+
+// The 32-bit build's programs, from the build (a Unix path: Wine shows "/" as drive Z:).
+std::string PeerBinDir() {
+    const char* dir = std::getenv("VESK_PEER_BIN_DIR");
+    if (!dir || !*dir)
+        return {};
+    std::string path = std::string("Z:") + dir + "\\";
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+void CopyOrThrow(const std::string& from, const std::string& to) {
+    if (!CopyFileA(from.c_str(), to.c_str(), FALSE))
+        throw std::runtime_error("cannot copy " + from);
+}
+
+struct Pairing {
+    const char* Name;
+    bool ServerIsPeer; // the 32-bit server with 64-bit clients, else the other way round
+};
+
+class CrossBitness : public ::testing::TestWithParam<Pairing> {};
+
+// Arguments and results with bit 31 set travel both ways: a wrong sign or width on either
+// side of the boundary shows as another number.
+TEST_P(CrossBitness, ClientsOfTheOtherBitnessReachTheHookAndGetItsResultsUnchanged) {
+    const std::string peer = PeerBinDir();
+    if (peer.empty())
+        GTEST_SKIP() << "VESK_PEER_BIN_DIR names no 32-bit build";
+    const std::string serverBin = GetParam().ServerIsPeer ? peer : BinDir();
+    const std::string clientBin = GetParam().ServerIsPeer ? BinDir() : peer;
+
+    TScratchDir folder;
+    CopyOrThrow(serverBin + "VeskTrayServer.exe", folder.File("VeskTrayServer.exe"));
+    CopyOrThrow(serverBin + "recording\\VeskTrayHook.hk", folder.File("VeskTrayHook.hk"));
+    WriteFileBytes(folder.File("VeskTrayServer.ini"),
+                   SettingsBytes({"[VeskTrayServer]", "Registration Method = 1"}));
+    TEnvironmentVariable log("VESK_HOOK_LOG", folder.File("hook.log"));
+    TEnvironmentVariable install("VESK_HOOK_INSTALL", "");
+    TEnvironmentVariable fixture("VESK_HOOK_FIXTURE", "");
+    JoinDesktop();
+    TProcess server("\"" + folder.File("VeskTrayServer.exe") + "\"", folder.Path());
+    ASSERT_TRUE(WaitUntil([] { return FindControlWindow() != nullptr; }));
+
+    const std::string ctl = clientBin + "vesktrayctl.exe";
+    const std::int32_t first = static_cast<std::int32_t>(0x80000001u);
+    const std::int32_t second = static_cast<std::int32_t>(0xF0000000u);
+    const auto text = [](std::int32_t v) { return std::to_string(v); };
+
+    TRunResult run = RunProgram(ctl, {"monitor", "add", "0x80000001"});
+    EXPECT_EQ(run.Exit, 0) << run.Err;
+    EXPECT_EQ(run.Out,
+              "AddMonitor(" + text(first) + ") returned " + text(first ^ 0x5A5A5A5A) + "\n");
+
+    run = RunProgram(clientBin + "VeskTrayClientExample.exe", {"0xF0000000"});
+    EXPECT_EQ(run.Exit, 0) << run.Err;
+    EXPECT_EQ(run.Out, "AddMonitor(" + text(second) + ") returned " + text(second ^ 0x5A5A5A5A) +
+                           "\nshared region: 20480 bytes\nRemoveMonitor(" + text(second) +
+                           ") returned " + text(second ^ 0x0F0F0F0F) + "\n");
+
+    run = RunProgram(ctl, {"monitor", "remove", "0x80000001"});
+    EXPECT_EQ(run.Exit, 0) << run.Err;
+    EXPECT_EQ(run.Out,
+              "RemoveMonitor(" + text(first) + ") returned " + text(first ^ 0x0F0F0F0F) + "\n");
+
+    run = RunProgram(ctl, {"quit"});
+    EXPECT_EQ(run.Exit, 0) << run.Err;
+    EXPECT_EQ(server.Wait(), 0u);
+
+    // The hook saw every argument as the client meant it.
+    const auto calls = ReadHookLog(folder.File("hook.log"));
+    ASSERT_EQ(HookEvents(calls), "load InstallTrayHook AddMonitor AddMonitor RemoveMonitor "
+                                 "RemoveMonitor UninstallTrayHook unload");
+    const std::string arguments[] = {text(first), text(second), text(second), text(first)};
+    for (size_t i = 0; i < std::size(arguments); ++i)
+        EXPECT_EQ(calls[2 + i].Argument, arguments[i]) << calls[2 + i].Event;
+}
+
+INSTANTIATE_TEST_SUITE_P(Both, CrossBitness,
+                         ::testing::Values(Pairing{"ServerOfThisBuildClientsOf32Bit", false},
+                                           Pairing{"ServerOf32BitClientsOfThisBuild", true}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+} // namespace
