@@ -1,0 +1,32 @@
+# The version resource of every shipped binary, from the project's own version
+# (project(... VERSION ...)), so that the number is written in one place only.
+include_guard(GLOBAL)
+
+set(VESK_VERSION_RC_TEMPLATE ${CMAKE_CURRENT_LIST_DIR}/VeskVersion.rc.in)
+
+#   vesk_add_version_resource(TARGET "what the file is")
+function(vesk_add_version_resource target description)
+    set(parts "")
+    foreach(part MAJOR MINOR PATCH TWEAK)
+        set(number "${CMAKE_PROJECT_VERSION_${part}}")
+        if(number STREQUAL "")
+            set(number 0)
+        endif()
+        list(APPEND parts ${number})
+    endforeach()
+    list(JOIN parts "," VESK_VERSION_COMMAS)
+    list(JOIN parts "." VESK_VERSION_DOTS)
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "EXECUTABLE")
+        set(VESK_FILE_TYPE VFT_APP)
+    else()
+        set(VESK_FILE_TYPE VFT_DLL)
+    endif()
+    set(VESK_FILE_DESCRIPTION "${description}")
+    set(VESK_TARGET ${target})
+    # The file names come from the target itself (generator expressions), after configuring.
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.version.rc)
+    configure_file(${VESK_VERSION_RC_TEMPLATE} ${rc}.in @ONLY)
+    file(GENERATE OUTPUT ${rc} INPUT ${rc}.in)
+    target_sources(${target} PRIVATE ${rc})
+endfunction()
