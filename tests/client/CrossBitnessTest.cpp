@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 #include "ClientTestSupport.h"
@@ -62,11 +63,17 @@ TEST_P(CrossBitness, ClientsOfTheOtherBitnessReachTheHookAndGetItsResultsUnchang
     const std::int32_t first = static_cast<std::int32_t>(0x80000001u);
     const std::int32_t second = static_cast<std::int32_t>(0xF0000000u);
     const auto text = [](std::int32_t v) { return std::to_string(v); };
+    // vesktrayctl also shows a result in hexadecimal.
+    const auto shown = [&](std::int32_t v) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, " (0x%08X)", static_cast<unsigned>(v));
+        return text(v) + hex;
+    };
 
     TRunResult run = RunProgram(ctl, {"monitor", "add", "0x80000001"});
     EXPECT_EQ(run.Exit, 0) << run.Err;
     EXPECT_EQ(run.Out,
-              "AddMonitor(" + text(first) + ") returned " + text(first ^ 0x5A5A5A5A) + "\n");
+              "AddMonitor(" + text(first) + ") returned " + shown(first ^ 0x5A5A5A5A) + "\n");
 
     run = RunProgram(clientBin + "VeskTrayClientExample.exe", {"0xF0000000"});
     EXPECT_EQ(run.Exit, 0) << run.Err;
@@ -77,7 +84,7 @@ TEST_P(CrossBitness, ClientsOfTheOtherBitnessReachTheHookAndGetItsResultsUnchang
     run = RunProgram(ctl, {"monitor", "remove", "0x80000001"});
     EXPECT_EQ(run.Exit, 0) << run.Err;
     EXPECT_EQ(run.Out,
-              "RemoveMonitor(" + text(first) + ") returned " + text(first ^ 0x0F0F0F0F) + "\n");
+              "RemoveMonitor(" + text(first) + ") returned " + shown(first ^ 0x0F0F0F0F) + "\n");
 
     run = RunProgram(ctl, {"quit"});
     EXPECT_EQ(run.Exit, 0) << run.Err;
