@@ -55,7 +55,7 @@ vesk_install_deps() {
 # VESK_NO_32BIT=1 takes the answer "no" on any machine, so that path can be tried anywhere.
 vesk_can_run_32bit() {
     if [ "${VESK_NO_32BIT:-0}" = 1 ]; then
-        VESK_NO_32BIT_WHY="VESK_NO_32BIT=1 is set"
+        VESK_NO_32BIT_WHY="VESK_NO_32BIT=1 is set (as on a kernel that cannot run 32-bit programs)"
         return 1
     fi
     local said
