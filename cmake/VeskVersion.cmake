@@ -2,8 +2,6 @@
 # (project(... VERSION ...)), so that the number is written in one place only.
 include_guard(GLOBAL)
 
-set(VESK_VERSION_RC_TEMPLATE ${CMAKE_CURRENT_LIST_DIR}/VeskVersion.rc.in)
-
 #   vesk_add_version_resource(TARGET "what the file is")
 function(vesk_add_version_resource target description)
     set(parts "")
@@ -26,7 +24,8 @@ function(vesk_add_version_resource target description)
     set(VESK_TARGET ${target})
     # The file names come from the target itself (generator expressions), after configuring.
     set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.version.rc)
-    configure_file(${VESK_VERSION_RC_TEMPLATE} ${rc}.in @ONLY)
+    # The template beside this file, whichever folder's CMakeLists.txt calls the function.
+    configure_file(${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VeskVersion.rc.in ${rc}.in @ONLY)
     file(GENERATE OUTPUT ${rc} INPUT ${rc}.in)
     target_sources(${target} PRIVATE ${rc})
 endfunction()
