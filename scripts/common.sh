@@ -58,9 +58,14 @@ vesk_can_run_32bit() {
         VESK_NO_32BIT_WHY="VESK_NO_32BIT=1 is set (as on a kernel that cannot run 32-bit programs)"
         return 1
     fi
+    if [ ! -x "$VESK_WINE32" ]; then
+        VESK_NO_32BIT_WHY="Wine's 32-bit loader $VESK_WINE32 is not installed (scripts/install-deps.sh installs it)"
+        return 1
+    fi
     local said
     if ! said=$("$VESK_WINE32" --version 2>&1); then
-        VESK_NO_32BIT_WHY="this kernel cannot run 32-bit programs ($VESK_WINE32: ${said:-no output})"
+        # The kernel's own words, without the shell's prefix ("... Exec format error").
+        VESK_NO_32BIT_WHY="this kernel cannot run 32-bit programs ($VESK_WINE32: ${said##*: })"
         return 1
     fi
     return 0
