@@ -115,10 +115,11 @@ vesk_make_prefix() {
     local prefix=$1 winearch=$2 loader
     [ -f "$prefix/.vesk-ready" ] && return 0
     if [ "$winearch" = win64 ]; then loader=$VESK_WINE64; else loader=$VESK_WINE32; fi
-    rm -rf "$prefix"
-    mkdir -p "$prefix"
     echo "creating Wine prefix $prefix ($winearch)"
     local advice="check that Wine is installed (scripts/install-deps.sh); the prefix is made again at the next run"
+    vesk_step "clearing the half-made Wine prefix $prefix" \
+        "remove $prefix by hand (or make its folder writable), then run the command again" \
+        bash -c 'rm -rf "$1" && mkdir -p "$1"' - "$prefix"
     # Without a display, top-level windows and message boxes need Wine's null driver.
     WINEPREFIX=$prefix WINEARCH=$winearch WINEDLLOVERRIDES="mscoree=;mshtml=" \
         vesk_step "creating the Wine prefix $prefix" "$advice" "$loader" wineboot -i
