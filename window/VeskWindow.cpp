@@ -129,10 +129,27 @@ LRESULT CALLBACK VeskWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     }
 }
 
+namespace {
+
+constexpr UINT SystemTimerMessage = 0x0118; // WM_SYSTIMER, which the SDK headers leave out
+
+// DispatchMessageA calls the address in a timer message's lParam without asking whether this
+// thread set that callback (Windows 2000 and XP as first shipped, and Wine): any program on
+// the desktop could post one and have us run code of its choosing. We set no timer
+// callbacks, so a timer message that names one is never ours.
+bool NamesForeignTimerCallback(const MSG& message) {
+    return (message.message == WM_TIMER || message.message == SystemTimerMessage) &&
+           message.lParam != 0;
+}
+
+} // namespace
+
 void RunMessageLoop() {
     MSG message;
     // 0 is the quit message, -1 a failure to fetch: both end the loop.
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (NamesForeignTimerCallback(message))
+            continue;
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }

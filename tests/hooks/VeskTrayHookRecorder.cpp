@@ -16,7 +16,10 @@
 //                       report-user-shell: the first InstallTrayHook records the user's
 //                       logon "Shell" as it is then ("UserShell <type> <data in hex>");
 //                       remove-user-logon-key: a successful InstallTrayHook removes the
-//                       user's WinLogon key, so that putting the server back fails.
+//                       user's WinLogon key, so that putting the server back fails;
+//                       timer-callback: on load, records the address of a timer callback
+//                       that records every call to it ("TimerCallbackAt <hex> -"), for
+//                       posting it to the program as a hostile client would.
 #include <windows.h>
 
 #include <cstdint>
@@ -112,6 +115,10 @@ void RecordUserShell() {
     RegCloseKey(key);
 }
 
+void CALLBACK TimerCallback(HWND, UINT msg, UINT_PTR id, DWORD) {
+    Record("TimerCallback", Number(msg), Number(static_cast<long long>(id)));
+}
+
 std::int32_t Configured(const char* name, std::int32_t fallback) {
     const std::string value = Environment(name);
     return value.empty() ? fallback
@@ -182,6 +189,12 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
             RegisterClassA(&windowClass);
         } else if (fixture == "refuse-create") {
             RefuseOnThisThread(HCBT_CREATEWND);
+        } else if (fixture == "timer-callback") {
+            char address[32];
+            std::snprintf(
+                address, sizeof address, "%llx",
+                static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(&TimerCallback)));
+            Record("TimerCallbackAt", address, "-");
         }
     } else if (reason == DLL_PROCESS_DETACH) {
         if (CbtHook)
