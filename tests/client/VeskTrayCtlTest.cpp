@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
 
 #include "ClientTestSupport.h"
 #include "VeskTrayCtl.h"
@@ -262,7 +264,8 @@ TEST(Vesktrayctl, HelpForTheProgramAndForEachCommand) {
     for (const char* code : {"  1  unknown command", "  2  a value is missing or malformed",
                              "  3  VeskTrayServer is not running", "  4  VeskTrayServer did not",
                              "  5  VeskTrayServer was asked to quit", "  6  the settings file",
-                             "  7  the user's WinLogon key", "  8  another system call failed"})
+                             "  7  the user's WinLogon key", "  8  another system call failed",
+                             "  9  install: the server is 32-bit and Windows 64-bit"})
         EXPECT_NE(help.Out.find(code), std::string::npos) << code;
     EXPECT_EQ(RunCtl({"help"}).Out, help.Out);
     for (const char* command : {"status", "monitor", "quit", "install", "uninstall", "help"}) {
@@ -567,6 +570,93 @@ TEST_F(VesktrayctlInstall, ASettingsFileThatCannotBeWrittenLeavesTheRegistryAlon
         EXPECT_EQ(ReadFileBytes(Folder.Settings), Untidy) << command;
         EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), before) << command;
     }
+}
+
+// The other build's bin folder (a Unix path, which Wine shows on drive Z:), or nothing.
+std::optional<std::string> PeerBinDir() {
+    const char* dir = std::getenv("VESK_PEER_BIN_DIR");
+    if (!dir || !*dir)
+        return std::nullopt;
+    std::string path = std::string("Z:") + dir + "\\";
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+bool WindowsIs64Bit() {
+    BOOL wow64 = FALSE;
+    return sizeof(void*) == 8 || (IsWow64Process(GetCurrentProcess(), &wow64) && wow64);
+}
+
+// A program's bytes with another machine type in its file header.
+std::string WithMachine(std::string program, WORD machine) {
+    DWORD header = 0;
+    std::memcpy(&header, program.data() + 0x3C, sizeof header);
+    std::memcpy(program.data() + header + 4, &machine, sizeof machine);
+    return program;
+}
+
+const std::string OtherBitness =
+    WindowsIs64Bit() ? "is a 32-bit server, and this Windows is 64-bit: a 32-bit server can never "
+                       "watch the tray of the 64-bit shell."
+                     : "is a 64-bit server, and this Windows is 32-bit: it cannot run here.";
+const std::string OtherPackage =
+    WindowsIs64Bit()
+        ? " Install the 64-bit VeskTrayServer (the win64 package) instead; nothing was written."
+        : " Install the 32-bit VeskTrayServer (the win32 package) instead; nothing was written.";
+
+// Installs the program with these bytes in both modes, each time from a folder of its own, and
+// expects the refusal with nothing written: no settings file, the user's Shell unchanged.
+void ExpectRefused(const std::string& name, const std::string& bytes, int exit,
+                   const std::string& refusal) {
+    for (const char* mode : {"1", "2"}) {
+        TScratchDir folder;
+        const std::string server = folder.File("VeskTrayServer.exe");
+        WriteFileBytes(server, bytes);
+        // What mode 1 would remove, and what mode 2 would replace.
+        const TRegistryValue shell =
+            StringValue(mode == std::string("1") ? server : "C:\\windows\\explorer.exe");
+        WriteShell(HKEY_CURRENT_USER, shell);
+        const TRunResult run = RunCtl({"install", "--mode", mode, "--server", server});
+        EXPECT_EQ(run.Exit, exit) << name << ", mode " << mode;
+        EXPECT_EQ(run.Out, "") << name << ", mode " << mode;
+        EXPECT_EQ(run.Err, Error("\"" + server + "\" " + refusal)) << name << ", mode " << mode;
+        EXPECT_EQ(GetFileAttributesA(folder.File("VeskTrayServer.ini").c_str()),
+                  INVALID_FILE_ATTRIBUTES)
+            << name << ", mode " << mode;
+        EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), shell) << name << ", mode " << mode;
+    }
+}
+
+TEST_F(VesktrayctlInstall, AServerMarkedForAnotherMachineOrNoProgramAtAllIsRefusedUnwritten) {
+    const std::string own = ReadFileBytes(Folder.Exe);
+    ASSERT_FALSE(own.empty());
+    const struct {
+        const char* Name;
+        std::string Bytes;
+        int Exit;
+        std::string Refusal; // after the server's quoted path
+    } cases[] = {
+        {"this server marked for the other bitness",
+         WithMachine(own, WindowsIs64Bit() ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64), 9,
+         OtherBitness + OtherPackage},
+        {"this server marked for another processor", WithMachine(own, 0xAA64), 9,
+         std::string("is built for another processor (machine type 0xAA64), and this Windows is ") +
+             (WindowsIs64Bit() ? "64" : "32") + "-bit." + OtherPackage},
+        {"a file that only starts like a program", "MZ and nothing more", 2,
+         "is not a Windows program."},
+    };
+    for (const auto& c : cases)
+        ExpectRefused(c.Name, c.Bytes, c.Exit, c.Refusal);
+}
+
+// On 64-bit Windows the 32-bit build's server (and on 32-bit Windows the 64-bit build's).
+TEST_F(VesktrayctlInstall, TheOtherBuildsServerIsRefusedForItsBitness) {
+    const std::optional<std::string> peer = PeerBinDir();
+    if (!peer)
+        GTEST_SKIP() << "VESK_PEER_BIN_DIR (the other build's bin folder) is not set";
+    const std::string bytes = ReadFileBytes(*peer + "VeskTrayServer.exe");
+    ASSERT_FALSE(bytes.empty()) << "no VeskTrayServer.exe in " << *peer;
+    ExpectRefused("the other build's server", bytes, 9, OtherBitness + OtherPackage);
 }
 
 } // namespace

@@ -62,7 +62,9 @@ constexpr char ExitCodes[] = "Exit codes:\n"
                              "  6  the settings file cannot be read or written\n"
                              "  7  the user's WinLogon key or its \"Shell\" value cannot be read "
                              "or written\n"
-                             "  8  another system call failed\n";
+                             "  8  another system call failed\n"
+                             "  9  install: the server is 32-bit and Windows 64-bit, or the other "
+                             "way round\n";
 
 std::string Hex(std::uint32_t value) {
     char text[16];
@@ -213,6 +215,42 @@ std::optional<bool> UserShellNamesServer(const TContext& context, const std::str
     return shell.ValueExists && shell.IsText && VeskShellNamesServer(shell.Text, server);
 }
 
+// A 32-bit server on 64-bit Windows can never hook the 64-bit shell, and a 64-bit server
+// does not run on 32-bit Windows: either is refused before anything is written.
+std::optional<int> RefuseOtherBitness(const TContext& context, const std::string& server) {
+    WORD machine = 0;
+    try {
+        machine = VeskProgramMachine(server);
+    } catch (const EVeskError& failure) {
+        return context.Fail(VeskCtlBadValue, failure.what());
+    }
+    bool windows64 = false;
+    try {
+        windows64 = VeskWindowsIs64Bit();
+    } catch (const EVeskError& failure) {
+        return context.Fail(VeskCtlSystemFailed, failure.what());
+    }
+    const WORD native = windows64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
+    if (machine == native)
+        return std::nullopt;
+    const std::string package = windows64 ? "64-bit VeskTrayServer (the win64 package)"
+                                          : "32-bit VeskTrayServer (the win32 package)";
+    std::string what;
+    if (machine == IMAGE_FILE_MACHINE_I386)
+        what = "is a 32-bit server, and this Windows is 64-bit: a 32-bit server can never watch "
+               "the tray of the 64-bit shell.";
+    else if (machine == IMAGE_FILE_MACHINE_AMD64)
+        what = "is a 64-bit server, and this Windows is 32-bit: it cannot run here.";
+    else {
+        char type[16];
+        std::snprintf(type, sizeof type, "0x%04X", machine);
+        what = std::string("is built for another processor (machine type ") + type +
+               "), and this Windows is " + (windows64 ? "64" : "32") + "-bit.";
+    }
+    return context.Fail(VeskCtlWrongBitness, "\"" + server + "\" " + what + " Install the " +
+                                                 package + " instead; nothing was written.");
+}
+
 constexpr char ShellTakenBack[] = "The user's WinLogon Shell named this server and was removed: "
                                   "the machine's shell applies again at the next logon.\n";
 
@@ -228,6 +266,8 @@ int RunInstall(const TContext& context) {
     const std::optional<std::string> server = ServerPath(context, code);
     if (!server)
         return code;
+    if (const std::optional<int> refused = RefuseOtherBitness(context, *server))
+        return *refused;
     const std::string settingsFile = VeskSettingsFileOf(*server);
 
     if (mode == 2) {
@@ -304,6 +344,8 @@ const TCommand Commands[] = {
      "WinLogon Shell naming the server is removed. Mode 2: the server runs as the user's\n"
      "shell: the user's WinLogon Shell is set to the server's full path (the key must exist).\n"
      "When the registry step fails, the settings file is put back as it was.\n"
+     "A server whose bitness is not this Windows' (32-bit on 64-bit Windows, 64-bit on\n"
+     "32-bit Windows) is refused with exit code 9, and nothing is written.\n"
      "PATH defaults to VeskTrayServer.exe beside vesktrayctl.exe.\n",
      RunInstall},
     {"uninstall", OptionServer, 1,

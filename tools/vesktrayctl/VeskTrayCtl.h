@@ -20,6 +20,7 @@ enum TVeskCtlExit : int {
     VeskCtlSettingsFailed = 6, // the settings file cannot be read or written
     VeskCtlRegistryFailed = 7, // the user's WinLogon key or "Shell" value cannot be changed
     VeskCtlSystemFailed = 8,   // another system call failed
+    VeskCtlWrongBitness = 9,   // install: the server's bitness is not this Windows'
 };
 
 inline constexpr unsigned VeskCtlDefaultTimeoutMs = 5000;

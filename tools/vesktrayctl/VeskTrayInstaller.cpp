@@ -95,7 +95,56 @@ std::string ReadWholeFile(const std::string& path) {
     }
 }
 
+// Reads exactly size bytes at offset; false when the file is shorter.
+bool ReadAt(HANDLE file, LONG offset, void* buffer, DWORD size, const std::string& path) {
+    DWORD got = 0;
+    if (SetFilePointer(file, offset, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+        !ReadFile(file, buffer, size, &got, nullptr))
+        throw EVeskError("Cannot read \"" + path + "\": " + VeskSystemErrorText(GetLastError()) +
+                         ".");
+    return got == size;
+}
+
 } // namespace
+
+WORD VeskProgramMachine(const std::string& path) {
+    TVeskHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid())
+        throw EVeskError("Cannot read \"" + path + "\": " + VeskSystemErrorText(GetLastError()) +
+                         ".");
+    IMAGE_DOS_HEADER dos{};
+    DWORD signature = 0;
+    IMAGE_FILE_HEADER header{};
+    if (!ReadAt(file.Get(), 0, &dos, sizeof dos, path) || dos.e_magic != IMAGE_DOS_SIGNATURE ||
+        dos.e_lfanew <= 0 ||
+        !ReadAt(file.Get(), dos.e_lfanew, &signature, sizeof signature, path) ||
+        signature != IMAGE_NT_SIGNATURE ||
+        !ReadAt(file.Get(), dos.e_lfanew + static_cast<LONG>(sizeof signature), &header,
+                sizeof header, path))
+        throw EVeskError("\"" + path + "\" is not a Windows program.");
+    return header.Machine;
+}
+
+bool VeskWindowsIs64Bit() {
+#ifdef _WIN64
+    return true;
+#else
+    // Missing from Windows 2000 and early XP, which are 32-bit only: looked up, not imported.
+    using TIsWow64Process = BOOL(WINAPI*)(HANDLE, PBOOL);
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    const auto isWow64Process = kernel ? reinterpret_cast<TIsWow64Process>(reinterpret_cast<void*>(
+                                             GetProcAddress(kernel, "IsWow64Process")))
+                                       : nullptr;
+    if (!isWow64Process)
+        return false;
+    BOOL wow64 = FALSE;
+    if (!isWow64Process(GetCurrentProcess(), &wow64))
+        throw EVeskError("Cannot tell whether this Windows is 64-bit: " +
+                         VeskSystemErrorText(GetLastError()) + ".");
+    return wow64 != FALSE;
+#endif
+}
 
 std::string VeskFullPath(const std::string& path) {
     std::vector<char> full(MAX_PATH);

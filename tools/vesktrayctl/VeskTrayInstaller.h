@@ -18,6 +18,13 @@ std::string VeskFullPath(const std::string& path);
 std::string VeskSettingsFileOf(const std::string& serverFullPath);
 bool VeskIsFile(const std::string& path);
 
+// The machine type of a Windows program (IMAGE_FILE_HEADER.Machine, such as
+// IMAGE_FILE_MACHINE_I386 or IMAGE_FILE_MACHINE_AMD64); fails when it is no Windows program.
+WORD VeskProgramMachine(const std::string& path);
+// Whether this Windows is 64-bit: always for a 64-bit program, for a 32-bit one when it runs
+// under WOW64.
+bool VeskWindowsIs64Bit();
+
 // A file's exact bytes, or that it did not exist, to put back after a failed change.
 class TVeskFileSnapshot {
 public:
