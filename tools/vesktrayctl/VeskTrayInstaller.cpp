@@ -95,13 +95,18 @@ std::string ReadWholeFile(const std::string& path) {
     }
 }
 
-// Reads exactly size bytes at offset; false when the file is shorter.
-bool ReadAt(HANDLE file, LONG offset, void* buffer, DWORD size, const std::string& path) {
+// Reads exactly size bytes at offset; false when the file is shorter. The offset goes in the
+// OVERLAPPED structure, which a synchronous handle also takes.
+bool ReadAt(HANDLE file, DWORD offset, void* buffer, DWORD size, const std::string& path) {
+    OVERLAPPED at{};
+    at.Offset = offset;
     DWORD got = 0;
-    if (SetFilePointer(file, offset, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-        !ReadFile(file, buffer, size, &got, nullptr))
-        throw EVeskError("Cannot read \"" + path + "\": " + VeskSystemErrorText(GetLastError()) +
-                         ".");
+    if (!ReadFile(file, buffer, size, &got, &at)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_HANDLE_EOF)
+            return false;
+        throw EVeskError("Cannot read \"" + path + "\": " + VeskSystemErrorText(error) + ".");
+    }
     return got == size;
 }
 
@@ -118,9 +123,9 @@ WORD VeskProgramMachine(const std::string& path) {
     IMAGE_FILE_HEADER header{};
     if (!ReadAt(file.Get(), 0, &dos, sizeof dos, path) || dos.e_magic != IMAGE_DOS_SIGNATURE ||
         dos.e_lfanew <= 0 ||
-        !ReadAt(file.Get(), dos.e_lfanew, &signature, sizeof signature, path) ||
+        !ReadAt(file.Get(), static_cast<DWORD>(dos.e_lfanew), &signature, sizeof signature, path) ||
         signature != IMAGE_NT_SIGNATURE ||
-        !ReadAt(file.Get(), dos.e_lfanew + static_cast<LONG>(sizeof signature), &header,
+        !ReadAt(file.Get(), static_cast<DWORD>(dos.e_lfanew) + sizeof signature, &header,
                 sizeof header, path))
         throw EVeskError("\"" + path + "\" is not a Windows program.");
     return header.Machine;
