@@ -261,10 +261,12 @@ code=0
 ctl quit || code=$?
 [ $code = 0 ] || vesk_fail "asking the unpacked server to quit (vesktrayctl quit)" \
     "it gave exit code $code; see what it said" "$LOGS/ctl.log"
+# Gone, or ended and not yet collected (its state after the name in /proc/PID/stat is Z).
 server_gone() {
-    local state
-    state=$(ps -o stat= -p "$server_pid" 2>/dev/null) || return 0
-    [[ $state == Z* ]]
+    local stat
+    stat=$(cat "/proc/$server_pid/stat" 2>/dev/null) || return 0
+    stat=${stat##*) }
+    [[ $stat == Z* ]]
 }
 wait_until 10 server_gone ||
     vesk_fail "waiting for the unpacked server's process to end" "vesktrayctl quit said it ended, yet its process $server_pid runs on" "$LOGS/server.log"
