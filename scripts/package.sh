@@ -23,6 +23,8 @@ case ${1:-} in
 esac
 
 PACKAGES=$VESK_BUILD_ROOT/packages
+# What goes into each zip is gathered here first, so that packages/ holds only the zips.
+STAGING=$VESK_BUILD_ROOT/package-staging
 
 vesk_build i686 x86_64
 
@@ -69,7 +71,7 @@ write_install_text() {
 make_package() {
     local flavour=$1 name stage zip
     name=VeskTrayServer-$version-$flavour
-    stage=$PACKAGES/stage/$name
+    stage=$STAGING/$name
     zip=$PACKAGES/$name.zip
     rm -rf "$stage" "$zip"
     mkdir -p "$stage/sdk"
@@ -86,10 +88,10 @@ make_package() {
         "$stage/sdk/"
     write_install_text "$name" "$stage"
     # Sorted, so that the same build makes the same listing.
-    (cd "$stage" && find . -type f | sed 's|^\./||' | LC_ALL=C sort) >"$PACKAGES/stage/$name.list"
+    (cd "$stage" && find . -type f | sed 's|^\./||' | LC_ALL=C sort) >"$STAGING/$name.list"
     vesk_step "zipping $name" "check the free space in $PACKAGES; the staged files are in $stage" \
         bash -c 'cd "$1" && cmake -E tar cf "$2" --format=zip --files-from="$3"' _ \
-        "$stage" "$zip" "$PACKAGES/stage/$name.list"
+        "$stage" "$zip" "$STAGING/$name.list"
     echo "made $zip"
 }
 
