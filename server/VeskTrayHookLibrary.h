@@ -18,7 +18,12 @@ public:
     void Release();
 
     bool InstallTrayHook() const { return (Install() & 0xFF) != 0; }
-    void UninstallTrayHook() const { Uninstall(); }
+    // Counts as called even when the library raises out of it.
+    void UninstallTrayHook() {
+        UninstallCalled = true;
+        Uninstall();
+    }
+    bool UninstallTrayHookCalled() const { return UninstallCalled; }
     std::int32_t AddMonitor(std::int32_t value) const { return Add(value); }
     std::int32_t RemoveMonitor(std::int32_t value) const { return Remove(value); }
 
@@ -28,4 +33,5 @@ private:
     TVeskUninstallTrayHook Uninstall = nullptr;
     TVeskAddMonitor Add = nullptr;
     TVeskRemoveMonitor Remove = nullptr;
+    bool UninstallCalled = false;
 };

@@ -42,6 +42,30 @@ void FreeWindowForGood(std::unique_ptr<TVeskTrayServerWindow>& window) {
     }
 }
 
+// After a failure, in the order the server always keeps: nothing here may raise, because
+// the box must still come up and the process end with 0. A hook library that raises from
+// UninstallTrayHook is not called again: a second call is what it already refused.
+void CleanUpAfterFailure(std::unique_ptr<TVeskTrayServerWindow>& window,
+                         TVeskTrayHookLibrary& library) {
+    if (window) {
+        try {
+            FreeWindowForGood(window);
+        } catch (...) {
+            // The first failure is the one the box shows.
+        }
+    }
+    if (library.IsHeld()) {
+        if (!library.UninstallTrayHookCalled()) {
+            try {
+                library.UninstallTrayHook();
+            } catch (...) {
+                // As above.
+            }
+        }
+        library.Release();
+    }
+}
+
 } // namespace
 
 void WaitForTrayHook(const TVeskTrayHookLibrary& library, const std::string& shell,
@@ -63,6 +87,7 @@ int RunVeskTrayServer() {
     // decides the order in which they go.
     TVeskTrayHookLibrary library;
     std::unique_ptr<TVeskTrayServerWindow> window;
+    std::string text;
     try {
         library.Load();
         window = VeskCreateWindow<TVeskTrayServerWindow>(library);
@@ -71,15 +96,15 @@ int RunVeskTrayServer() {
         VeskFreeWindow(window);
         library.UninstallTrayHook();
         library.Release();
+        return 0;
     } catch (const std::exception& failure) {
-        if (window)
-            FreeWindowForGood(window);
-        if (library.IsHeld()) {
-            library.UninstallTrayHook();
-            library.Release();
-        }
-        const std::string text = std::string("Error: ") + failure.what();
-        MessageBoxA(nullptr, text.c_str(), "VeskTrayServer", MB_ICONERROR | MB_SYSTEMMODAL);
+        // The text is taken first and the failure let go here, while the library is still
+        // held: a failure raised by the hook library lives in the library's memory.
+        text = std::string("Error: ") + failure.what();
+    } catch (...) {
+        text = "Error: Unknown failure";
     }
+    CleanUpAfterFailure(window, library);
+    MessageBoxA(nullptr, text.c_str(), "VeskTrayServer", MB_ICONERROR | MB_SYSTEMMODAL);
     return 0;
 }

@@ -19,13 +19,17 @@
 //                       user's WinLogon key, so that putting the server back fails;
 //                       timer-callback: on load, records the address of a timer callback
 //                       that records every call to it ("TimerCallbackAt <hex> -"), for
-//                       posting it to the program as a hostile client would.
+//                       posting it to the program as a hostile client would;
+//                       install-throws, uninstall-throws: that entry point records its
+//                       call, then raises a C++ exception of the library's own runtime
+//                       (std::runtime_error "<entry point> raised in the hook library").
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -155,11 +159,15 @@ VESK_HOOK_EXPORT DWORD WINAPI InstallTrayHook() {
         RegDeleteKeyA(HKEY_CURRENT_USER,
                       "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\WinLogon");
     Record("InstallTrayHook", "-", Number(result));
+    if (Environment("VESK_HOOK_FIXTURE") == "install-throws")
+        throw std::runtime_error("InstallTrayHook raised in the hook library");
     return result;
 }
 
 VESK_HOOK_EXPORT void WINAPI UninstallTrayHook() {
     Record("UninstallTrayHook", "-", "-");
+    if (Environment("VESK_HOOK_FIXTURE") == "uninstall-throws")
+        throw std::runtime_error("UninstallTrayHook raised in the hook library");
 }
 
 VESK_HOOK_EXPORT std::int32_t WINAPI AddMonitor(std::int32_t value) {
