@@ -110,7 +110,8 @@ ok "each VeskTrayClient.dll exports the $(wc -l <"$LOGS/def-names.txt") plain na
 vesk_step "checking the 32-bit binaries against Windows 2000/XP" \
     "a 32-bit binary imports a function that Windows 2000/XP lack, or one not yet listed in tools/pecheck/legacy-imports.txt" \
     pecheck check-legacy "$U32/VeskTrayServer.exe" "$U32/VeskTrayHook.hk" "$U32/vesktrayctl.exe" \
-    "$U32/sdk/VeskTrayClient.dll" "$U64/sdk/x86/VeskTrayClient.dll"
+    "$U32/sdk/VeskTrayClient.dll" "$U64/sdk/x86/VeskTrayClient.dll" "$U32/sdk/VeskTrayClientExample.exe" \
+    "$U64/sdk/x86/VeskTrayClientExample.exe"
 vesk_step "checking the hook libraries' exports" \
     "VeskTrayHook.hk must export its four entry points under plain names" \
     pecheck check-hook "$U32/VeskTrayHook.hk" "$U64/VeskTrayHook.hk"

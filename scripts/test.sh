@@ -6,6 +6,7 @@
 #   - the 32-bit build's tests (and the tests where 32-bit and 64-bit programs meet) where
 #     this machine can run 32-bit programs; elsewhere one line says they were skipped, and
 #     the rest decides;
+#   - the release packages, unpacked and tried;
 #   - the portable parts natively with sanitizers, and a short fuzzing run.
 #   scripts/test.sh                    everything
 #   scripts/test.sh -R VeskWindow      only the Windows tests whose name matches (ctest -R)
@@ -63,6 +64,9 @@ else
 fi
 
 if [ $# -eq 0 ]; then
+    # The release packages, unpacked: contents, the example built against them alone, and
+    # the 64-bit server run from its zip.
+    "$VESK_ROOT/scripts/package.sh" --check || status=1
     "$VESK_ROOT/scripts/test-native.sh" || status=1
 fi
 exit $status
