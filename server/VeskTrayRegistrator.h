@@ -6,10 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "VeskFile.h"
 #include "VeskIni.h"
 
-// The running executable's full file name, as the platform reports it.
-std::string VeskExecutablePath();
 // "VeskTrayServer.ini" in the executable's folder.
 TVeskWideString VeskSettingsFileName();
 

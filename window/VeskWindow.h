@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "VeskError.h"
+#include "VeskSystemError.h"
 
 // What a handler receives; Result starts at 1 and is what the window procedure answers.
 struct TVeskMessage {
@@ -128,10 +129,5 @@ LRESULT CALLBACK VeskWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
 // The thread's message pump: runs until the quit message is retrieved or fetching fails.
 void RunMessageLoop();
 
-// The system's text for the calling thread's last error code, trimmed.
+// The system's text for the calling thread's last error code, trimmed (VeskSystemErrorText).
 std::string LastErrorText();
-// The same for a given code; empty when the system has no text for it.
-std::string VeskSystemErrorText(DWORD code);
-
-// Drops trailing blanks, control characters (0x00..0x20) and periods, in any mix.
-std::string_view VeskTrimErrorText(std::string_view text);

@@ -6,9 +6,10 @@
 #include <functional>
 
 #include "VeskError.h"
+#include "VeskFile.h"
+#include "VeskSystemError.h"
 #include "VeskTrayClient.h"
 #include "VeskTrayInstaller.h"
-#include "VeskWindow.h"
 
 namespace {
 
@@ -155,13 +156,10 @@ int RunQuit(const TContext& context) {
 std::optional<std::string> ServerPath(const TContext& context, int& code) {
     std::string given = context.Args.Server.value_or("");
     if (!context.Args.Server) {
-        char self[MAX_PATH];
-        const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
-        std::string folder(self, length < MAX_PATH ? length : 0);
-        folder.resize(folder.find_last_of("\\/") + 1);
-        given = folder + "VeskTrayServer.exe";
+        given = VeskFolderOf(VeskExecutablePath()) + "VeskTrayServer.exe";
     }
-    const std::string server = VeskFullPath(given);
+    // A short (8.3) name and its long form are the same file.
+    const std::string server = VeskLongPath(VeskFullPath(given));
     if (given.empty() || !VeskIsFile(server)) {
         code = context.Fail(VeskCtlBadValue,
                             "there is no server program \"" + server + "\"" +

@@ -12,11 +12,8 @@
 inline constexpr char VeskUserWinLogonKeyName[] =
     "HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\WinLogon";
 
-// The full path of a file, in its long form when it exists.
-std::string VeskFullPath(const std::string& path);
 // "VeskTrayServer.ini" in the server's folder.
 std::string VeskSettingsFileOf(const std::string& serverFullPath);
-bool VeskIsFile(const std::string& path);
 
 // A file's exact bytes, or that it did not exist, to put back after a failed change.
 class TVeskFileSnapshot {
