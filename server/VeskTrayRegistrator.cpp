@@ -5,17 +5,14 @@
 #include "VeskError.h"
 #include "VeskFile.h"
 #include "VeskRegistryKey.h"
+#include "VeskTraySetup.h"
 
 namespace {
-
-// The platform is asked without the leading separator: a path from the root key.
-constexpr char WinLogonKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\WinLogon";
-constexpr char ShellValue[] = "Shell";
 
 // The WinLogon key, opened (never created) with the given rights, or "Error accessing
 // registry.".
 void OpenWinLogonKey(TVeskRegistryKey& key, HKEY root, REGSAM access) {
-    if (key.Open(root, WinLogonKey, access) != ERROR_SUCCESS)
+    if (key.Open(root, VeskWinLogonKeyPath, access) != ERROR_SUCCESS)
         throw EVeskError("Error accessing registry.");
 }
 
@@ -54,7 +51,7 @@ void WriteString(const TVeskRegistryKey& key, const char* name, const std::strin
 } // namespace
 
 TVeskWideString VeskSettingsFileName() {
-    return VeskAnsiToWide(VeskFolderOf(VeskExecutablePath()) + "VeskTrayServer.ini");
+    return VeskAnsiToWide(VeskSettingsFileBeside(VeskExecutablePath()));
 }
 
 std::unique_ptr<TVeskIni> LoadSettings() {
@@ -72,10 +69,7 @@ std::int32_t ReadRegistrationMethod() noexcept {
     // Whatever goes wrong, the server is then simply not set up: start mode 0.
     try {
         std::unique_ptr<TVeskIni> settings = LoadSettings();
-        const std::int32_t mode = settings->Section(u"VeskTrayServer")
-                                      ->Key(u"Registration Method")
-                                      ->FirstValue(0)
-                                      ->AsInteger();
+        const std::int32_t mode = VeskStartModeOf(*settings);
         SaveSettings(settings);
         return mode;
     } catch (...) {
@@ -87,15 +81,15 @@ std::string HandOffShell() {
     // One key at a time: the machine's is closed before the user's is opened.
     TVeskRegistryKey key;
     OpenWinLogonKey(key, HKEY_LOCAL_MACHINE, KEY_READ);
-    const std::string shell = ReadString(key, ShellValue);
+    const std::string shell = ReadString(key, VeskShellValueName);
     key.Close();
     OpenWinLogonKey(key, HKEY_CURRENT_USER, KEY_WRITE);
-    WriteString(key, ShellValue, shell);
+    WriteString(key, VeskShellValueName, shell);
     return shell;
 }
 
 void RestoreServerShell() {
     TVeskRegistryKey user;
     OpenWinLogonKey(user, HKEY_CURRENT_USER, KEY_WRITE);
-    WriteString(user, ShellValue, VeskExecutablePath());
+    WriteString(user, VeskShellValueName, VeskExecutablePath());
 }

@@ -10,6 +10,7 @@
 #include "VeskSystemError.h"
 #include "VeskTrayClient.h"
 #include "VeskTrayInstaller.h"
+#include "VeskTraySetup.h"
 
 namespace {
 
@@ -226,7 +227,7 @@ int RunInstall(const TContext& context) {
     const std::optional<std::string> server = ServerPath(context, code);
     if (!server)
         return code;
-    const std::string settingsFile = VeskSettingsFileOf(*server);
+    const std::string settingsFile = VeskSettingsFileBeside(*server);
 
     if (mode == 2) {
         code = ApplyChange(context, settingsFile, mode, [&] { VeskWriteUserShell(*server); });
@@ -258,7 +259,7 @@ int RunUninstall(const TContext& context) {
     const std::optional<bool> named = UserShellNamesServer(context, *server, shell, code);
     if (!named)
         return code;
-    code = ApplyChange(context, VeskSettingsFileOf(*server), 0,
+    code = ApplyChange(context, VeskSettingsFileBeside(*server), 0,
                        *named ? std::function<void()>(VeskDeleteUserShell) : nullptr);
     if (code != VeskCtlSuccess)
         return code;

@@ -5,36 +5,29 @@
 #include "VeskIni.h"
 #include "VeskRegistryKey.h"
 #include "VeskSystemError.h"
+#include "VeskTraySetup.h"
 
 namespace {
 
-constexpr char WinLogonKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\WinLogon";
-constexpr char ShellValue[] = "Shell";
+// The key as people read it in messages.
+const std::string UserWinLogonKeyName = std::string("HKEY_CURRENT_USER\\") + VeskWinLogonKeyPath;
 
 [[noreturn]] void RegistryError(const std::string& what, LONG status) {
     throw EVeskError(what + ": " + VeskSystemErrorText(static_cast<DWORD>(status)) + ".");
 }
 
 void OpenUserKey(TVeskRegistryKey& key, REGSAM access) {
-    const LONG status = key.Open(HKEY_CURRENT_USER, WinLogonKey, access);
+    const LONG status = key.Open(HKEY_CURRENT_USER, VeskWinLogonKeyPath, access);
     if (status == ERROR_FILE_NOT_FOUND)
-        throw EVeskError(std::string("The registry key ") + VeskUserWinLogonKeyName +
+        throw EVeskError(std::string("The registry key ") + UserWinLogonKeyName +
                          " does not exist, and it is not created here.");
     if (status != ERROR_SUCCESS)
-        RegistryError(std::string("Cannot open the registry key ") + VeskUserWinLogonKeyName,
-                      status);
+        RegistryError(std::string("Cannot open the registry key ") + UserWinLogonKeyName, status);
 }
 
 std::string ShellFailure(const char* verb) {
-    return std::string("Cannot ") + verb + " the value \"" + ShellValue + "\" of " +
-           VeskUserWinLogonKeyName;
-}
-
-// Letter case folded the way the ANSI code page folds it.
-std::string Upper(std::string text) {
-    if (!text.empty())
-        CharUpperBuffA(text.data(), static_cast<DWORD>(text.size()));
-    return text;
+    return std::string("Cannot ") + verb + " the value \"" + VeskShellValueName + "\" of " +
+           UserWinLogonKeyName;
 }
 
 std::string FileFailureText(const TVeskFileFailure& failure) {
@@ -58,10 +51,6 @@ std::string FileFailureText(const TVeskFileFailure& failure) {
 }
 
 } // namespace
-
-std::string VeskSettingsFileOf(const std::string& serverFullPath) {
-    return VeskFolderOf(serverFullPath) + "VeskTrayServer.ini";
-}
 
 TVeskFileSnapshot::TVeskFileSnapshot(std::string path) : Path(std::move(path)) {
     const DWORD attributes = GetFileAttributesA(Path.c_str());
@@ -97,29 +86,25 @@ void VeskWriteStartMode(const std::string& settingsFile, std::int32_t mode) {
     const TVeskWideString name = VeskAnsiToWide(settingsFile);
     TVeskIni settings;
     settings.LoadFromFile(name);
-    settings.Section(u"VeskTrayServer")
-        ->Key(u"Registration Method")
-        ->FirstValue(0)
-        ->SetInteger(mode);
+    VeskSetStartMode(settings, mode);
     settings.SaveToFile(name);
 }
 
 TVeskUserShell VeskReadUserShell() {
     TVeskUserShell shell;
     TVeskRegistryKey key;
-    const LONG opened = key.Open(HKEY_CURRENT_USER, WinLogonKey, KEY_QUERY_VALUE);
+    const LONG opened = key.Open(HKEY_CURRENT_USER, VeskWinLogonKeyPath, KEY_QUERY_VALUE);
     if (opened == ERROR_FILE_NOT_FOUND)
         return shell;
     if (opened != ERROR_SUCCESS)
-        RegistryError(std::string("Cannot open the registry key ") + VeskUserWinLogonKeyName,
-                      opened);
+        RegistryError(std::string("Cannot open the registry key ") + UserWinLogonKeyName, opened);
     shell.KeyExists = true;
     DWORD type = 0;
     DWORD size = 0;
-    LONG status = key.QueryValueSize(ShellValue, type, size);
+    LONG status = key.QueryValueSize(VeskShellValueName, type, size);
     std::string data;
     if (status == ERROR_SUCCESS)
-        status = key.ReadValue(ShellValue, size, type, data);
+        status = key.ReadValue(VeskShellValueName, size, type, data);
     if (status == ERROR_FILE_NOT_FOUND)
         return shell;
     if (status != ERROR_SUCCESS)
@@ -134,7 +119,7 @@ TVeskUserShell VeskReadUserShell() {
 void VeskWriteUserShell(const std::string& text) {
     TVeskRegistryKey key;
     OpenUserKey(key, KEY_SET_VALUE);
-    const LONG status = key.WriteString(ShellValue, text);
+    const LONG status = key.WriteString(VeskShellValueName, text);
     if (status != ERROR_SUCCESS)
         RegistryError(ShellFailure("set"), status);
 }
@@ -142,21 +127,7 @@ void VeskWriteUserShell(const std::string& text) {
 void VeskDeleteUserShell() {
     TVeskRegistryKey key;
     OpenUserKey(key, KEY_SET_VALUE);
-    const LONG status = key.DeleteValue(ShellValue);
+    const LONG status = key.DeleteValue(VeskShellValueName);
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
         RegistryError(ShellFailure("delete"), status);
-}
-
-bool VeskShellNamesServer(const std::string& shell, const std::string& serverFullPath) {
-    std::string path = shell;
-    if (path.size() >= 2 && path.front() == '"' && path.back() == '"')
-        path = path.substr(1, path.size() - 2);
-    if (path.empty())
-        return false;
-    // Only a full path can name the server: a relative one depends on who starts it.
-    const bool full = (path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) ||
-                      path.rfind("\\\\", 0) == 0;
-    if (!full)
-        return false;
-    return Upper(VeskLongPath(VeskFullPath(path))) == Upper(serverFullPath);
 }

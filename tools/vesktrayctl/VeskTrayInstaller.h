@@ -8,13 +8,6 @@
 #include <cstdint>
 #include <string>
 
-// The registry key as people read it in messages.
-inline constexpr char VeskUserWinLogonKeyName[] =
-    "HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\WinLogon";
-
-// "VeskTrayServer.ini" in the server's folder.
-std::string VeskSettingsFileOf(const std::string& serverFullPath);
-
 // A file's exact bytes, or that it did not exist, to put back after a failed change.
 class TVeskFileSnapshot {
 public:
@@ -47,7 +40,3 @@ TVeskUserShell VeskReadUserShell();
 // The key is opened, never created: a user without it has no WinLogon settings of their own.
 void VeskWriteUserShell(const std::string& text);
 void VeskDeleteUserShell();
-
-// Whether a "Shell" command line names this server: the same full path, letter case
-// ignored, with or without surrounding double quotes.
-bool VeskShellNamesServer(const std::string& shell, const std::string& serverFullPath);
