@@ -33,12 +33,16 @@ void InstallAsStartModeAsks(const TVeskTrayHookLibrary& library) {
     }
 }
 
-// A window whose destruction failed is complete after a second free.
-void FreeWindowForGood(std::unique_ptr<TVeskTrayServerWindow>& window) {
-    try {
+// The one shutdown order, after a quit and after a failure alike. The window goes first, so
+// that no request reaches the hook library once it is being taken out; the hook comes out
+// while its library is still loaded; the library goes last. A window whose destruction fails
+// stays referenced, and freeing it again completes its release.
+void ShutDown(std::unique_ptr<TVeskTrayServerWindow>& window, TVeskTrayHookLibrary& library) {
+    if (window)
         VeskFreeWindow(window);
-    } catch (const EVeskError&) {
-        VeskFreeWindow(window);
+    if (library.IsHeld()) {
+        library.UninstallTrayHook();
+        library.Release();
     }
 }
 
@@ -68,15 +72,14 @@ int RunVeskTrayServer() {
         window = VeskCreateWindow<TVeskTrayServerWindow>(library);
         InstallAsStartModeAsks(library);
         RunMessageLoop();
-        VeskFreeWindow(window);
-        library.UninstallTrayHook();
-        library.Release();
+        ShutDown(window, library);
     } catch (const std::exception& failure) {
-        if (window)
-            FreeWindowForGood(window);
-        if (library.IsHeld()) {
-            library.UninstallTrayHook();
-            library.Release();
+        try {
+            ShutDown(window, library);
+        } catch (const EVeskError&) {
+            // Only the window can fail here, and its second free completes it; the box shows
+            // the failure that ended the run.
+            ShutDown(window, library);
         }
         const std::string text = std::string("Error: ") + failure.what();
         MessageBoxA(nullptr, text.c_str(), "VeskTrayServer", MB_ICONERROR | MB_SYSTEMMODAL);

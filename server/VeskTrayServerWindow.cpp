@@ -1,14 +1,8 @@
 #include "VeskTrayServerWindow.h"
 
-#include "VeskTrayServerInterface.h"
-
 TVeskTrayServerWindow::TVeskTrayServerWindow(const TVeskTrayHookLibrary& hookLibrary)
     : HookLibrary(hookLibrary) {
     WindowClassName = VeskTrayServerWindowClass;
-}
-
-TVeskTrayServerWindow::~TVeskTrayServerWindow() {
-    CloseSharedRegion(MappingHandle, SharedView);
 }
 
 const TVeskMessageMap& TVeskTrayServerWindow::ClassMessageMap() {

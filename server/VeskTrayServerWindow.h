@@ -3,15 +3,17 @@
 #pragma once
 
 #include "VeskTrayHookLibrary.h"
+#include "VeskTrayServerInterface.h"
 #include "VeskWindow.h"
 
 class TVeskTrayServerWindow : public TVeskWindow {
 public:
-    HANDLE MappingHandle = nullptr;
-    void* SharedView = nullptr;
+    // In this order, so that the view goes before the mapping also when the object is
+    // dropped without being freed.
+    TVeskHandle MappingHandle;
+    TVeskMappedView SharedView;
 
     explicit TVeskTrayServerWindow(const TVeskTrayHookLibrary& hookLibrary);
-    ~TVeskTrayServerWindow() override;
 
     void WMControl(TVeskMessage& message);
 

@@ -15,12 +15,9 @@ TVeskWindow* AttachedObject(HWND hwnd) {
 TVeskWindow::~TVeskWindow() {
     if (Released)
         return;
-    if (Handle) {
-        SetWindowLongPtrA(Handle, GWLP_USERDATA, 0);
-        DestroyWindow(Handle);
-        Handle = nullptr;
-    }
-    UnregisterClassA(WindowClassName.c_str(), ExecutableModule());
+    // A window that would not go still has its class unregistered (which then fails).
+    if (!ReleaseHandle())
+        ReleaseHandle();
 }
 
 const TVeskMessageMap& TVeskWindow::ClassMessageMap() {
@@ -81,14 +78,21 @@ void TVeskWindow::CreateHandle() {
 }
 
 void TVeskWindow::DestroyHandle() {
+    if (!ReleaseHandle())
+        throw EVeskError("Could not destroy window: " + LastErrorText());
+}
+
+bool TVeskWindow::ReleaseHandle() noexcept {
     if (Handle) {
+        // Detached first: the messages sent while the window goes reach DefWindowProcA.
         SetWindowLongPtrA(Handle, GWLP_USERDATA, 0);
         const BOOL destroyed = DestroyWindow(Handle);
         Handle = nullptr;
         if (!destroyed)
-            throw EVeskError("Could not destroy window: " + LastErrorText());
+            return false;
     }
     UnregisterClassA(WindowClassName.c_str(), ExecutableModule());
+    return true;
 }
 
 void TVeskWindow::UnhandledMessage(TVeskMessage&) {}

@@ -98,6 +98,11 @@ protected:
 private:
     bool Released = false;
 
+    // Detaches the object, destroys the window (Handle is 0 afterwards whatever the outcome)
+    // and unregisters the class. False, with the thread's last error set and the class still
+    // registered, when DestroyWindow failed; then a second call only unregisters the class.
+    bool ReleaseHandle() noexcept;
+
     void Create();
     void Release();
 

@@ -140,22 +140,22 @@ TEST_F(ControlWindow, ServesWithoutTheRegionWhenItsNameIsTaken) {
 }
 
 TEST(SharedRegion, OpenFailureLeavesNothingAndCloseTwiceDoesNothing) {
-    HANDLE mapping = reinterpret_cast<HANDLE>(1);
-    void* view = &mapping;
+    TVeskHandle mapping;
+    TVeskMappedView view;
     {
         HANDLE squatter = CreateEventA(nullptr, TRUE, FALSE, VeskTraySharedRegionName);
         EXPECT_FALSE(OpenSharedRegion(mapping, view));
-        EXPECT_EQ(mapping, nullptr);
-        EXPECT_EQ(view, nullptr);
+        EXPECT_FALSE(mapping.Valid());
+        EXPECT_FALSE(view.Valid());
         CloseHandle(squatter);
     }
     ASSERT_TRUE(OpenSharedRegion(mapping, view));
-    EXPECT_NE(mapping, nullptr);
-    ASSERT_NE(view, nullptr);
-    static_cast<char*>(view)[VeskTraySharedRegionSize - 1] = 1; // the whole size is mapped
+    EXPECT_TRUE(mapping.Valid());
+    ASSERT_TRUE(view.Valid());
+    static_cast<char*>(view.Get())[VeskTraySharedRegionSize - 1] = 1; // the whole size is mapped
     CloseSharedRegion(mapping, view);
-    EXPECT_EQ(mapping, nullptr);
-    EXPECT_EQ(view, nullptr);
+    EXPECT_FALSE(mapping.Valid());
+    EXPECT_FALSE(view.Valid());
     CloseSharedRegion(mapping, view);
     EXPECT_EQ(RegionSize(), 0u);
 }
