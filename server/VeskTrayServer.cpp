@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "VeskErrorBox.h"
 #include "VeskTrayRegistrator.h"
 #include "VeskTrayServerWindow.h"
 
@@ -82,7 +83,7 @@ int RunVeskTrayServer() {
             ShutDown(window, library);
         }
         const std::string text = std::string("Error: ") + failure.what();
-        MessageBoxA(nullptr, text.c_str(), "VeskTrayServer", MB_ICONERROR | MB_SYSTEMMODAL);
+        VeskShowErrorBox(nullptr, text.c_str(), "VeskTrayServer");
     }
     return 0;
 }

@@ -5,14 +5,6 @@ TVeskTrayServerWindow::TVeskTrayServerWindow(const TVeskTrayHookLibrary& hookLib
     WindowClassName = VeskTrayServerWindowClass;
 }
 
-const TVeskMessageMap& TVeskTrayServerWindow::ClassMessageMap() {
-    static const TVeskMessageEntry entries[] = {
-        VESK_MESSAGE_HANDLER(VeskTrayControlMessage, TVeskTrayServerWindow, WMControl),
-    };
-    static const TVeskMessageMap map{&TVeskWindow::ClassMessageMap(), entries};
-    return map;
-}
-
 void TVeskTrayServerWindow::AfterCreateHandle() {
     // A region that cannot be had is no failure: the window serves without it.
     OpenSharedRegion(MappingHandle, SharedView);

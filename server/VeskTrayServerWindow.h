@@ -17,8 +17,9 @@ public:
 
     void WMControl(TVeskMessage& message);
 
-    static const TVeskMessageMap& ClassMessageMap();
-    const TVeskMessageMap& MessageMap() const override { return ClassMessageMap(); }
+    VESK_BEGIN_MESSAGE_MAP(TVeskTrayServerWindow, TVeskWindow)
+    VESK_MESSAGE_HANDLER(VeskTrayControlMessage, WMControl)
+    VESK_END_MESSAGE_MAP()
 
 protected:
     void AfterCreateHandle() override;

@@ -1,5 +1,7 @@
 #include "VeskWindow.h"
 
+#include "VeskErrorBox.h"
+
 namespace {
 
 HINSTANCE ExecutableModule() {
@@ -125,10 +127,10 @@ LRESULT CALLBACK VeskWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
             return DefWindowProcA(hwnd, msg, wParam, lParam);
         return window->WindowProc(msg, wParam, lParam);
     } catch (const std::exception& failure) {
-        MessageBoxA(hwnd, failure.what(), "Uncaught exception", MB_ICONERROR | MB_SYSTEMMODAL);
+        VeskShowErrorBox(hwnd, failure.what(), "Uncaught exception");
         return 0;
     } catch (...) {
-        MessageBoxA(hwnd, "Unknown failure", "Uncaught exception", MB_ICONERROR | MB_SYSTEMMODAL);
+        VeskShowErrorBox(hwnd, "Unknown failure", "Uncaught exception");
         return 0;
     }
 }

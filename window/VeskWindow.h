@@ -1,3 +1,6 @@
+// Routing: a message goes to the handler of its number (low 16 bits) in the most derived class's
+// map, then its bases' maps in turn; 0, 0xC000 and up, and unlisted numbers: UnhandledMessage.
+//
 // One object owns one window: it registers the class, creates the window, routes every
 // message to a handler chosen by message number, and takes window and class down again.
 #pragma once
@@ -8,7 +11,7 @@
 #include <memory>
 #include <span>
 #include <string>
-#include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "VeskError.h"
@@ -59,10 +62,34 @@ void VeskCallHandler(TVeskWindow& window, TVeskMessage& message) {
     (static_cast<T&>(window).*Method)(message);
 }
 
-#define VESK_MESSAGE_HANDLER(Msg, Class, Method)                                                   \
-    TVeskMessageEntry {                                                                            \
-        VeskMessageKey<(Msg)>(), &VeskCallHandler<Class, &Class::Method>                           \
-    }
+// A class's message map, declared in one block inside the class:
+//
+//     VESK_BEGIN_MESSAGE_MAP(TMyWindow, TVeskWindow)
+//         VESK_MESSAGE_HANDLER(WM_USER, WMUser)
+//     VESK_END_MESSAGE_MAP()
+//
+// It makes both the class's map, chained to the named base's, and the override that routes to
+// it, so that a class cannot declare one without the other.
+// clang-format off
+#define VESK_BEGIN_MESSAGE_MAP(Class, BaseClass)                                                   \
+    static const TVeskMessageMap& ClassMessageMap() {                                              \
+        using TMapClass = Class;                                                                   \
+        static_assert(std::is_base_of_v<BaseClass, Class> && !std::is_same_v<BaseClass, Class>,    \
+                      "a message map chains to a base class of its own class");                    \
+        static const TVeskMessageMap* const base = &BaseClass::ClassMessageMap();                  \
+        static const TVeskMessageEntry entries[] = {
+
+#define VESK_MESSAGE_HANDLER(Msg, Method)                                                          \
+            TVeskMessageEntry{VeskMessageKey<(Msg)>(),                                             \
+                              &VeskCallHandler<TMapClass, &TMapClass::Method>},
+
+#define VESK_END_MESSAGE_MAP()                                                                     \
+        };                                                                                         \
+        static const TVeskMessageMap map{base, entries};                                           \
+        return map;                                                                                \
+    }                                                                                              \
+    const TVeskMessageMap& MessageMap() const override { return ClassMessageMap(); }
+// clang-format on
 
 class TVeskWindow {
 public:

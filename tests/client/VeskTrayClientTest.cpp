@@ -80,7 +80,7 @@ TEST(VeskTrayClient, AWindowThatNeverReadsItsMessagesGivesNoAnswerAfterTheTimeou
 }
 
 TEST(VeskTrayClient, WaitingForAProcessEndsWhenItEndsOrAtTheTimeout) {
-    TProcess ended("\"" + BinDir() + "tests\\ClientTestShell.exe\"");
+    TProcess ended("\"" + BinDir() + "tests\\ShellStandIn.exe\"");
     const DWORD id = ended.Id();
     ASSERT_TRUE(ended.Wait().has_value());
     EXPECT_EQ(VeskTrayWaitForProcessEnd(id, 0), VESK_TRAY_OK);

@@ -388,7 +388,8 @@ TEST_F(VesktrayctlInstall, ModeTwoRunsTheServerAsTheShellAndUninstallTakesItOutA
     const std::string started = "VeskClientTestShell-" + std::to_string(GetCurrentProcessId());
     HANDLE shellStarted = CreateEventA(nullptr, TRUE, FALSE, started.c_str());
     ASSERT_NE(shellStarted, nullptr);
-    const std::string machineShell = "\"" + BinDir() + "tests\\ClientTestShell.exe\" " + started;
+    const std::string machineShell =
+        "\"" + BinDir() + "tests\\ShellStandIn.exe\" signal " + started;
     WriteShell(HKEY_LOCAL_MACHINE, StringValue(machineShell));
     WriteShell(HKEY_CURRENT_USER, std::nullopt);
 

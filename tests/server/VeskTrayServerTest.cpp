@@ -110,6 +110,8 @@ TEST_F(VeskTrayServer, EachStartupFailureIsReportedInTheOneBoxAndEndsWithCodeZer
             EXPECT_EQ(box->Text, c.Box);
         }
         EXPECT_EQ(box->Owner, nullptr);
+        // System-modal boxes are the topmost ones.
+        EXPECT_TRUE(box->ExStyle & WS_EX_TOPMOST);
         EXPECT_EQ(server->Wait(), 0u);
         EXPECT_EQ(eventsAtBox, c.EventsAtBox);
         EXPECT_EQ(folder.Events(), c.EventsAtEnd);
@@ -233,7 +235,8 @@ protected:
     TShellValuesGuard Guard;
     TScratchDir ReportDir;
     const std::string Report = ReportDir.File("shell-report.txt");
-    const std::string ShellCommand = "\"" + BinDir() + "ShellStandIn.exe\" \"" + Report + "\"";
+    const std::string ShellCommand =
+        "\"" + BinDir() + "tests\\ShellStandIn.exe\" report \"" + Report + "\"";
     const std::string ModeTwo = SettingsBytes({"[VeskTrayServer]", "Registration Method = 2"});
 };
 
@@ -252,8 +255,9 @@ TEST_F(VeskTrayServerAsShell, HandsTheLogonToTheMachinesShellAndPutsItselfBack) 
     EXPECT_EQ(Send(window, WM_USER, 1, 42), 42 ^ 0x5A5A5A5A);
     QuitAndExpectCleanEnd(window, *server);
 
-    // The shell saw the machine's command as the user's shell while it started.
-    EXPECT_EQ(ReadFileBytes(Report), "1 " + Hex(ShellCommand + '\0'));
+    // The shell saw the machine's command as the user's shell while it started, and was
+    // started with SW_SHOWDEFAULT (10), as a logon starts its shell.
+    EXPECT_EQ(ReadFileBytes(Report), "1 " + Hex(ShellCommand + '\0') + "\nshow 10");
     EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), StringValue(folder.Exe));
     EXPECT_EQ(ReadShell(HKEY_LOCAL_MACHINE), StringValue(ShellCommand));
     const auto calls = folder.Calls();
@@ -342,7 +346,7 @@ TEST_F(VeskTrayServerAsShell, ServerThatCannotPutItselfBackRemovesTheHookItJustI
     EXPECT_EQ(BoxText(), "Error: Error accessing registry.");
     EXPECT_EQ(server->Wait(), 0u);
     // The real shell did run; the hook it let in is taken out again.
-    EXPECT_EQ(ReadFileBytes(Report), "1 " + Hex(ShellCommand + '\0'));
+    EXPECT_EQ(ReadFileBytes(Report), "1 " + Hex(ShellCommand + '\0') + "\nshow 10");
     const auto calls = folder.Calls();
     ASSERT_GE(calls.size(), 4u);
     EXPECT_EQ(calls[calls.size() - 3].Event + calls[calls.size() - 3].Result, "InstallTrayHook1");

@@ -29,7 +29,7 @@ std::optional<TMessageBox> CloseMessageBox(const std::string& caption,
     SendMessageA(GetDlgItem(box, 0xFFFF), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
     result.Text = text;
     result.Owner = GetWindow(box, GW_OWNER);
-    result.Style = GetWindowLongA(box, GWL_STYLE);
+    result.ExStyle = GetWindowLongA(box, GWL_EXSTYLE);
     SendMessageA(box, WM_COMMAND, IDOK, 0);
     return result;
 }

@@ -20,7 +20,7 @@ bool WaitUntil(const std::function<bool()>& condition,
 struct TMessageBox {
     std::string Text;
     HWND Owner = nullptr;
-    LONG Style = 0;
+    LONG ExStyle = 0;
 };
 
 // Waits for a message box of this caption, reads it and presses OK.

@@ -5,6 +5,7 @@
 #include <future>
 #include <vector>
 
+#include "VeskErrorBox.h"
 #include "VeskTestSupport.h"
 
 namespace {
@@ -31,16 +32,11 @@ public:
     void WMBoth(TVeskMessage& message) { message.Result = 11; }
     void WMRaise(TVeskMessage&) { throw EVeskError("the handler gave up"); }
 
-    static const TVeskMessageMap& ClassMessageMap() {
-        static const TVeskMessageEntry entries[] = {
-            VESK_MESSAGE_HANDLER(WM_BASE_ONLY, TBaseWindow, WMBaseOnly),
-            VESK_MESSAGE_HANDLER(WM_BOTH, TBaseWindow, WMBoth),
-            VESK_MESSAGE_HANDLER(WM_RAISE, TBaseWindow, WMRaise),
-        };
-        static const TVeskMessageMap map{&TVeskWindow::ClassMessageMap(), entries};
-        return map;
-    }
-    const TVeskMessageMap& MessageMap() const override { return ClassMessageMap(); }
+    VESK_BEGIN_MESSAGE_MAP(TBaseWindow, TVeskWindow)
+    VESK_MESSAGE_HANDLER(WM_BASE_ONLY, WMBaseOnly)
+    VESK_MESSAGE_HANDLER(WM_BOTH, WMBoth)
+    VESK_MESSAGE_HANDLER(WM_RAISE, WMRaise)
+    VESK_END_MESSAGE_MAP()
 
 protected:
     void UnhandledMessage(TVeskMessage& message) override { Unhandled.push_back(message.Msg); }
@@ -56,18 +52,13 @@ public:
     void WMDerivedOnly(TVeskMessage& message) { message.Result = 22; }
     void WMCreation(TVeskMessage&) { ++CreationMessages; }
 
-    static const TVeskMessageMap& ClassMessageMap() {
-        static const TVeskMessageEntry entries[] = {
-            VESK_MESSAGE_HANDLER(WM_BOTH, TDerivedWindow, WMBoth),
-            VESK_MESSAGE_HANDLER(WM_DERIVED_ONLY, TDerivedWindow, WMDerivedOnly),
-            VESK_MESSAGE_HANDLER(WM_NCCREATE, TDerivedWindow, WMCreation),
-            VESK_MESSAGE_HANDLER(WM_CREATE, TDerivedWindow, WMCreation),
-            VESK_MESSAGE_HANDLER(WM_NCCALCSIZE, TDerivedWindow, WMCreation),
-        };
-        static const TVeskMessageMap map{&TBaseWindow::ClassMessageMap(), entries};
-        return map;
-    }
-    const TVeskMessageMap& MessageMap() const override { return ClassMessageMap(); }
+    VESK_BEGIN_MESSAGE_MAP(TDerivedWindow, TBaseWindow)
+    VESK_MESSAGE_HANDLER(WM_BOTH, WMBoth)
+    VESK_MESSAGE_HANDLER(WM_DERIVED_ONLY, WMDerivedOnly)
+    VESK_MESSAGE_HANDLER(WM_NCCREATE, WMCreation)
+    VESK_MESSAGE_HANDLER(WM_CREATE, WMCreation)
+    VESK_MESSAGE_HANDLER(WM_NCCALCSIZE, WMCreation)
+    VESK_END_MESSAGE_MAP()
 };
 
 bool ClassRegistered(const char* name) {
@@ -247,8 +238,47 @@ TEST(VeskWindowFailures, RaisingHandlerIsShownAnsweredZeroAndTheWindowCarriesOn)
     ASSERT_TRUE(shown.has_value());
     EXPECT_EQ(shown->Text, "the handler gave up");
     EXPECT_EQ(shown->Owner, window->Handle);
+    EXPECT_TRUE(shown->ExStyle & WS_EX_TOPMOST);
     EXPECT_EQ(SendMessageA(window->Handle, WM_BASE_ONLY, 0, 0), 10);
     VeskFreeWindow(window);
+}
+
+struct TBoxControls {
+    std::vector<HICON> Icons;
+    std::vector<int> Buttons;
+};
+
+BOOL CALLBACK CollectBoxControl(HWND child, LPARAM found) {
+    auto& controls = *reinterpret_cast<TBoxControls*>(found);
+    char name[16] = {};
+    GetClassNameA(child, name, sizeof name);
+    if (lstrcmpiA(name, "Static") == 0) {
+        if (HICON icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0)))
+            controls.Icons.push_back(icon);
+    } else if (lstrcmpiA(name, "Button") == 0 && IsWindowVisible(child)) {
+        controls.Buttons.push_back(GetDlgCtrlID(child));
+    }
+    return TRUE;
+}
+
+// Which icon and buttons a box shows can be read only in its own process: here, while another
+// thread waits in the box.
+TEST(VeskErrorBox, IsTopmostWithTheErrorIconAndOneOkButton) {
+    auto shown = std::async(std::launch::async,
+                            [] { VeskShowErrorBox(nullptr, "the text", "VeskTestErrorBox"); });
+    HWND box = nullptr;
+    ASSERT_TRUE(VeskTest::WaitUntil([&] {
+        box = FindWindowA("#32770", "VeskTestErrorBox");
+        return box && IsWindowVisible(box);
+    }));
+    EXPECT_TRUE(GetWindowLongA(box, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    TBoxControls controls;
+    EnumChildWindows(box, CollectBoxControl, reinterpret_cast<LPARAM>(&controls));
+    // The system's shared icons are the same handles throughout one process.
+    EXPECT_EQ(controls.Icons, std::vector<HICON>{LoadIconA(nullptr, IDI_ERROR)});
+    EXPECT_EQ(controls.Buttons, std::vector<int>{IDOK});
+    SendMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(shown.wait_for(std::chrono::seconds(20)), std::future_status::ready);
 }
 
 TEST(VeskWindowMessageLoop, DispatchesPostedMessagesUntilTheQuitMessage) {
