@@ -9,7 +9,8 @@
 
 namespace {
 
-std::string Describe(std::chrono::milliseconds span) {
+// A time limit as a message shows it: whole minutes, or milliseconds.
+std::string LimitText(std::chrono::milliseconds span) {
     const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(span).count();
     if (minutes >= 1 && span % std::chrono::minutes(1) == std::chrono::milliseconds(0))
         return std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes");
@@ -57,7 +58,7 @@ void WaitForTrayHook(const TVeskTrayHookLibrary& library, const std::string& she
             RestoreServerShell();
             throw EVeskError("The tray did not come up: the shell \"" + shell +
                              "\" was started, but the tray hook could not be installed within " +
-                             Describe(limit) + ".");
+                             LimitText(limit) + ".");
         }
         Sleep(1);
     }
