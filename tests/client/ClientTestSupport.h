@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "VeskRecordingHook.h"
 #include "VeskTestSupport.h"
 
 namespace VeskClientTest {
@@ -19,8 +20,8 @@ namespace VeskClientTest {
 // The server and the recording hook library in a scratch folder, optionally vesktrayctl.exe
 // beside them as a user would install it; the hook library's own settings reset.
 struct TServingFolder : VeskTest::TServerFolder {
-    VeskTest::TEnvironmentVariable InstallSetting{"VESK_HOOK_INSTALL", ""};
-    VeskTest::TEnvironmentVariable FixtureSetting{"VESK_HOOK_FIXTURE", ""};
+    VeskTest::TEnvironmentVariable InstallSetting{VeskRecordingHook::InstallVariable, ""};
+    VeskTest::TEnvironmentVariable FixtureSetting{VeskRecordingHook::FixtureVariable, ""};
 
     explicit TServingFolder(bool withTool = false)
         : VeskTest::TServerFolder(VeskTest::THook::Recording, std::nullopt, withTool) {}

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "VeskRecordingHook.h"
 #include "ClientTestSupport.h"
 #include "VeskTrayCtl.h"
 
@@ -15,9 +16,6 @@ namespace {
 
 constexpr char UserKey[] =
     "HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\WinLogon";
-const std::string ModeZero = SettingsBytes({"[VeskTrayServer]", "Registration Method = 0"});
-const std::string ModeOne = SettingsBytes({"[VeskTrayServer]", "Registration Method = 1"});
-const std::string ModeTwo = SettingsBytes({"[VeskTrayServer]", "Registration Method = 2"});
 // Not in the server's normal form, with more than the start mode in it.
 const std::string Untidy =
     SettingsBytes({"; a comment, which the server drops", "[Other]", "Colour=blue",
@@ -33,13 +31,13 @@ std::string Hex(std::uint32_t value) {
 }
 
 std::string AddLine(std::int32_t value) {
-    const std::int32_t result = value ^ 0x5A5A5A5A;
+    const std::int32_t result = VeskRecordingHook::AddMonitorResult(value);
     return "AddMonitor(" + std::to_string(value) + ") returned " + std::to_string(result) + " (" +
            Hex(static_cast<std::uint32_t>(result)) + ")\n";
 }
 
 std::string RemoveLine(std::int32_t value) {
-    const std::int32_t result = value ^ 0x0F0F0F0F;
+    const std::int32_t result = VeskRecordingHook::RemoveMonitorResult(value);
     return "RemoveMonitor(" + std::to_string(value) + ") returned " + std::to_string(result) +
            " (" + Hex(static_cast<std::uint32_t>(result)) + ")\n";
 }
@@ -68,7 +66,7 @@ TEST(VesktrayctlProgram, EveryCommandOnItsMainPathAgainstARealServerAsTheHookLib
     EXPECT_EQ(run.Exit, 0) << run.Err;
     EXPECT_EQ(run.Out, "Start mode 1 written to \"" + folder.Settings + "\".\n");
     EXPECT_EQ(run.Err, "");
-    EXPECT_EQ(ReadFileBytes(folder.Settings), ModeOne);
+    EXPECT_EQ(ReadFileBytes(folder.Settings), StartModeSettings(1));
 
     auto server = folder.StartServing();
     ASSERT_NE(server, nullptr);
@@ -105,11 +103,11 @@ TEST(VesktrayctlProgram, EveryCommandOnItsMainPathAgainstARealServerAsTheHookLib
     ASSERT_EQ(HookEvents(calls), "load InstallTrayHook AddMonitor RemoveMonitor UninstallTrayHook "
                                  "unload");
     EXPECT_EQ(calls[2].Argument, "305419896");
-    EXPECT_EQ(calls[2].Result, std::to_string(0x12345678 ^ 0x5A5A5A5A));
+    EXPECT_EQ(calls[2].Result, std::to_string(VeskRecordingHook::AddMonitorResult(0x12345678)));
     EXPECT_EQ(calls[3].Argument, "-1");
-    EXPECT_EQ(calls[3].Result, std::to_string(-1 ^ 0x0F0F0F0F));
+    EXPECT_EQ(calls[3].Result, std::to_string(VeskRecordingHook::RemoveMonitorResult(-1)));
     // The server read the start mode and wrote the file back: install had written its form.
-    EXPECT_EQ(ReadFileBytes(folder.Settings), ModeOne);
+    EXPECT_EQ(ReadFileBytes(folder.Settings), StartModeSettings(1));
 
     run = RunProgram(ctl, {"status"}, dir);
     EXPECT_EQ(run.Exit, 3);
@@ -135,7 +133,7 @@ TEST(VesktrayctlProgram, ExitCodesAndMessagesComeOutOfTheProgramItself) {
 
 TEST(Vesktrayctl, ValuesInEverySpellingReachTheHookLibraryAsTheSame32Bits) {
     TServingFolder folder;
-    WriteFileBytes(folder.Settings, ModeOne);
+    WriteFileBytes(folder.Settings, StartModeSettings(1));
     auto server = folder.StartServing();
     ASSERT_NE(server, nullptr);
     const struct {
@@ -176,7 +174,7 @@ TEST(Vesktrayctl, ValuesInEverySpellingReachTheHookLibraryAsTheSame32Bits) {
 
 TEST(Vesktrayctl, BadArgumentsAreRefusedWithTheirMessageAndExitCodeBeforeAnythingIsSent) {
     TServingFolder folder;
-    WriteFileBytes(folder.Settings, ModeOne);
+    WriteFileBytes(folder.Settings, StartModeSettings(1));
     auto server = folder.StartServing();
     ASSERT_NE(server, nullptr);
     const std::string valueRule =
@@ -251,7 +249,7 @@ TEST(Vesktrayctl, BadArgumentsAreRefusedWithTheirMessageAndExitCodeBeforeAnythin
     }
     // Nothing reached the server, which still serves; no settings file was touched.
     EXPECT_EQ(folder.Events(), "load InstallTrayHook");
-    EXPECT_EQ(ReadFileBytes(folder.Settings), ModeOne);
+    EXPECT_EQ(ReadFileBytes(folder.Settings), StartModeSettings(1));
     EXPECT_EQ(RunCtl({"quit"}).Exit, 0);
 }
 
@@ -328,7 +326,7 @@ TEST(Vesktrayctl, AVisibleWindowOfTheServersClassIsNeverTalkedTo) {
     EXPECT_EQ(RunCtl({"monitor", "add", "7"}).Exit, 3);
 
     TServingFolder folder;
-    WriteFileBytes(folder.Settings, ModeOne);
+    WriteFileBytes(folder.Settings, StartModeSettings(1));
     auto server = folder.StartServing();
     ASSERT_NE(server, nullptr);
     TRunResult run = RunCtl({"monitor", "add", "7"});
@@ -352,7 +350,7 @@ TEST(VesktrayctlProgram, StatusReportsTheRegionSizeTheSystemShowsWhenAnotherProc
                                        "VeskTrayServerSharedMemory");
     ASSERT_NE(region, nullptr);
     TServingFolder folder;
-    WriteFileBytes(folder.Settings, ModeOne);
+    WriteFileBytes(folder.Settings, StartModeSettings(1));
     auto server = folder.StartServing();
     ASSERT_NE(server, nullptr);
     const TRunResult run = RunProgram(BinDir() + "vesktrayctl.exe", {"status"});
@@ -399,7 +397,7 @@ TEST_F(VesktrayctlInstall, ModeTwoRunsTheServerAsTheShellAndUninstallTakesItOutA
                            "\": at the next logon the server starts, and starts the machine's "
                            "shell itself.\n");
     EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), StringValue(Folder.Exe));
-    EXPECT_EQ(ReadFileBytes(Folder.Settings), ModeTwo);
+    EXPECT_EQ(ReadFileBytes(Folder.Settings), StartModeSettings(2));
 
     {
         auto server = Folder.StartServing();
@@ -423,7 +421,7 @@ TEST_F(VesktrayctlInstall, ModeTwoRunsTheServerAsTheShellAndUninstallTakesItOutA
     EXPECT_EQ(run.Out, Written("0") + TakenBack + WillNotStart);
     EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), std::nullopt);
     EXPECT_EQ(ReadShell(HKEY_LOCAL_MACHINE), StringValue(machineShell));
-    EXPECT_EQ(ReadFileBytes(Folder.Settings), ModeZero);
+    EXPECT_EQ(ReadFileBytes(Folder.Settings), StartModeSettings(0));
 
     auto refused = Folder.Start();
     EXPECT_EQ(BoxText(), NotInstalledBox);
@@ -492,7 +490,8 @@ TEST_F(VesktrayctlInstall, AUserShellIsRemovedOnlyWhenItNamesTheServer) {
             EXPECT_EQ(run.Out, uninstall ? Written("0") + note + WillNotStart
                                          : Written("1") + (c.Named ? TakenBack : ""))
                 << c.Name << " " << command;
-            EXPECT_EQ(ReadFileBytes(Folder.Settings), uninstall ? ModeZero : ModeOne);
+            EXPECT_EQ(ReadFileBytes(Folder.Settings),
+                      uninstall ? StartModeSettings(0) : StartModeSettings(1));
         }
     }
 }
@@ -535,10 +534,10 @@ TEST_F(VesktrayctlInstall, WithoutTheUsersWinLogonKeyModeTwoChangesNothingAndSay
     EXPECT_EQ(run.Out, Written("0") +
                            "The user has no WinLogon key: there is no Shell value to remove.\n" +
                            WillNotStart);
-    EXPECT_EQ(ReadFileBytes(Folder.Settings), ModeZero);
+    EXPECT_EQ(ReadFileBytes(Folder.Settings), StartModeSettings(0));
     run = Install("1");
     EXPECT_EQ(run.Exit, 0) << run.Err;
-    EXPECT_EQ(ReadFileBytes(Folder.Settings), ModeOne);
+    EXPECT_EQ(ReadFileBytes(Folder.Settings), StartModeSettings(1));
 }
 
 TEST_F(VesktrayctlInstall, ASettingsFileThatCannotBeWrittenLeavesTheRegistryAlone) {

@@ -136,6 +136,10 @@ std::string SettingsBytes(const std::vector<std::string>& lines, bool mark) {
     return bytes;
 }
 
+std::string StartModeSettings(int mode) {
+    return SettingsBytes({"[VeskTrayServer]", "Registration Method = " + std::to_string(mode)});
+}
+
 namespace {
 
 void Copy(const std::string& from, const std::string& to) {

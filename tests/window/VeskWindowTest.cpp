@@ -10,6 +10,8 @@
 
 namespace {
 
+using VeskTest::FailureOf;
+
 constexpr UINT WM_BASE_ONLY = WM_USER + 10;
 constexpr UINT WM_BOTH = WM_USER + 11;
 constexpr UINT WM_DERIVED_ONLY = WM_APP + 1;
@@ -162,13 +164,8 @@ TEST(VeskWindowFailures, ClassThatCannotBeRegistered) {
     squatter.hInstance = GetModuleHandleA(nullptr);
     squatter.lpszClassName = "VeskTestBaseWindow";
     ASSERT_TRUE(RegisterClassA(&squatter));
-    try {
-        VeskCreateWindow<TBaseWindow>();
-        FAIL() << "creation succeeded";
-    } catch (const EVeskError& failure) {
-        EXPECT_EQ(failure.Text(),
-                  "Could not register window class: " + SystemText(ERROR_CLASS_ALREADY_EXISTS));
-    }
+    EXPECT_EQ(FailureOf([&] { VeskCreateWindow<TBaseWindow>(); }),
+              "Could not register window class: " + SystemText(ERROR_CLASS_ALREADY_EXISTS));
     // The failed construction takes the class down with it, whoever registered it.
     EXPECT_FALSE(ClassRegistered("VeskTestBaseWindow"));
 }
@@ -196,12 +193,8 @@ TEST(VeskWindowFailures, WindowDestroyedFromOutsideFailsTheFreeAndASecondFreeCom
     // What the system says when a dead window is destroyed (Wine and Windows differ).
     ASSERT_FALSE(DestroyWindow(handle));
     const std::string systemText = LastErrorText();
-    try {
-        VeskFreeWindow(window);
-        FAIL() << "free succeeded";
-    } catch (const EVeskError& failure) {
-        EXPECT_EQ(failure.Text(), "Could not destroy window: " + systemText);
-    }
+    EXPECT_EQ(FailureOf([&] { VeskFreeWindow(window); }),
+              "Could not destroy window: " + systemText);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->Handle, nullptr);
     EXPECT_TRUE(ClassRegistered("VeskTestBaseWindow"));
