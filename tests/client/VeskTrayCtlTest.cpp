@@ -540,6 +540,18 @@ TEST_F(VesktrayctlInstall, WithoutTheUsersWinLogonKeyModeTwoChangesNothingAndSay
     EXPECT_EQ(ReadFileBytes(Folder.Settings), StartModeSettings(1));
 }
 
+TEST_F(VesktrayctlInstall, SettingsFilePutBackAfterAFailureKeepsItsAttributes) {
+    WriteFileBytes(Folder.Settings, Untidy);
+    // (Wine keeps no not-content-indexed attribute, so hidden stands for all of them here.)
+    ASSERT_TRUE(SetFileAttributesA(Folder.Settings.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    const DWORD attributes = GetFileAttributesA(Folder.Settings.c_str());
+    ASSERT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
+    ShellValues.RemoveUserWinLogonKey();
+    EXPECT_EQ(Install("2").Exit, 7);
+    EXPECT_EQ(ReadFileBytes(Folder.Settings), Untidy);
+    EXPECT_EQ(GetFileAttributesA(Folder.Settings.c_str()), attributes);
+}
+
 TEST_F(VesktrayctlInstall, ASettingsFileThatCannotBeWrittenLeavesTheRegistryAlone) {
     WriteFileBytes(Folder.Settings, Untidy);
     const std::string elsewhere = "C:\\windows\\explorer.exe";
