@@ -1,5 +1,5 @@
-// What the client and vesktrayctl tests share: a server in a scratch folder, running
-// vesktrayctl (in this process or as its own program), and windows that pose as a server.
+// What the client and vesktrayctl tests share: a server in a scratch folder, running a program
+// with its output captured, and windows that pose as a server.
 #pragma once
 
 #include <windows.h>
@@ -37,8 +37,6 @@ struct TRunResult {
     std::string Err;
 };
 
-// vesktrayctl's commands, run in this process.
-TRunResult RunCtl(const std::vector<std::string>& args);
 // A program of its own, its standard output and error captured (CR LF read as LF); each
 // argument is quoted.
 TRunResult RunProgram(const std::string& program, const std::vector<std::string>& args,

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <sstream>
 
 #include "VeskRecordingHook.h"
 #include "ClientTestSupport.h"
@@ -13,6 +14,16 @@ using namespace VeskTest;
 using namespace VeskClientTest;
 
 namespace {
+
+// vesktrayctl's commands, run in this process.
+TRunResult RunCtl(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    TRunResult result;
+    result.Exit = RunVeskTrayCtl(args, out, err);
+    result.Out = out.str();
+    result.Err = err.str();
+    return result;
+}
 
 constexpr char UserKey[] =
     "HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\WinLogon";
