@@ -1,6 +1,7 @@
 #include "VeskTrayClient.h"
 
 #include "VeskHandle.h"
+#include "VeskMappedView.h"
 #include "VeskTrayServerInterface.h"
 #include "VeskTrayServerTypes.h"
 
@@ -22,21 +23,6 @@ constexpr bool SameText(const char* a, const char* b) {
 }
 static_assert(SameText(VeskTrayServerWindowClass, VESK_TRAY_WINDOW_CLASS));
 static_assert(SameText(VeskTraySharedRegionName, VESK_TRAY_REGION_NAME));
-
-class TView {
-public:
-    explicit TView(const void* view) : View(view) {}
-    ~TView() {
-        if (View)
-            UnmapViewOfFile(View);
-    }
-    TView(const TView&) = delete;
-    TView& operator=(const TView&) = delete;
-    const void* Get() const { return View; }
-
-private:
-    const void* View;
-};
 
 int Send(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, DWORD timeoutMs, LRESULT* answer) {
     DWORD_PTR result = 0;
@@ -159,7 +145,7 @@ int WINAPI VeskTrayGetRegionSize(SIZE_T* size) {
                    ? VESK_TRAY_NO_REGION
                    : VESK_TRAY_SYSTEM_ERROR;
     }
-    const TView view(MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0));
+    const TVeskMappedView view(MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0));
     if (!view.Get())
         return VESK_TRAY_SYSTEM_ERROR;
     MEMORY_BASIC_INFORMATION info;

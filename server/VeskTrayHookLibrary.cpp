@@ -15,11 +15,11 @@ void TVeskTrayHookLibrary::Load() {
     if (!Module)
         throw EVeskError("Could not load hook library!");
     // All four are looked up, in this order, before any is tested.
-    Install = EntryPoint<TVeskInstallTrayHook>(Module, "InstallTrayHook");
-    Uninstall = EntryPoint<TVeskUninstallTrayHook>(Module, "UninstallTrayHook");
-    Add = EntryPoint<TVeskAddMonitor>(Module, "AddMonitor");
-    Remove = EntryPoint<TVeskRemoveMonitor>(Module, "RemoveMonitor");
-    if (!Install || !Uninstall || !Add || !Remove) {
+    InstallEntry = EntryPoint<TVeskInstallTrayHook>(Module, "InstallTrayHook");
+    UninstallEntry = EntryPoint<TVeskUninstallTrayHook>(Module, "UninstallTrayHook");
+    AddMonitorEntry = EntryPoint<TVeskAddMonitor>(Module, "AddMonitor");
+    RemoveMonitorEntry = EntryPoint<TVeskRemoveMonitor>(Module, "RemoveMonitor");
+    if (!InstallEntry || !UninstallEntry || !AddMonitorEntry || !RemoveMonitorEntry) {
         Release();
         throw EVeskError("Invalid or corrupted hook DLL!");
     }
@@ -30,8 +30,8 @@ void TVeskTrayHookLibrary::Release() {
         return;
     FreeLibrary(Module);
     Module = nullptr;
-    Install = nullptr;
-    Uninstall = nullptr;
-    Add = nullptr;
-    Remove = nullptr;
+    InstallEntry = nullptr;
+    UninstallEntry = nullptr;
+    AddMonitorEntry = nullptr;
+    RemoveMonitorEntry = nullptr;
 }

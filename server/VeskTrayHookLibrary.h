@@ -17,21 +17,21 @@ public:
     bool IsHeld() const { return Module != nullptr; }
     void Release();
 
-    bool InstallTrayHook() const { return (Install() & 0xFF) != 0; }
+    bool InstallTrayHook() const { return (InstallEntry() & 0xFF) != 0; }
     // Counts as called even when the library raises out of it.
     void UninstallTrayHook() {
         UninstallCalled = true;
-        Uninstall();
+        UninstallEntry();
     }
     bool UninstallTrayHookCalled() const { return UninstallCalled; }
-    std::int32_t AddMonitor(std::int32_t value) const { return Add(value); }
-    std::int32_t RemoveMonitor(std::int32_t value) const { return Remove(value); }
+    std::int32_t AddMonitor(std::int32_t value) const { return AddMonitorEntry(value); }
+    std::int32_t RemoveMonitor(std::int32_t value) const { return RemoveMonitorEntry(value); }
 
 private:
     HMODULE Module = nullptr;
-    TVeskInstallTrayHook Install = nullptr;
-    TVeskUninstallTrayHook Uninstall = nullptr;
-    TVeskAddMonitor Add = nullptr;
-    TVeskRemoveMonitor Remove = nullptr;
+    TVeskInstallTrayHook InstallEntry = nullptr;
+    TVeskUninstallTrayHook UninstallEntry = nullptr;
+    TVeskAddMonitor AddMonitorEntry = nullptr;
+    TVeskRemoveMonitor RemoveMonitorEntry = nullptr;
     bool UninstallCalled = false;
 };

@@ -2,35 +2,19 @@
 
 #include <windows.h>
 
-#include <algorithm>
-#include <cstring>
-#include <vector>
-
 #include "VeskError.h"
+#include "VeskFile.h"
+#include "VeskRegistryKey.h"
+#include "VeskTraySetup.h"
 
 namespace {
 
-// The platform is asked without the leading separator: a path from the root key.
-constexpr char WinLogonKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\WinLogon";
-constexpr char ShellValue[] = "Shell";
-
-// An open registry key, closed on every path. Keys are only opened, never created.
-class TRegistryKey {
-public:
-    TRegistryKey(HKEY root, REGSAM access) {
-        if (RegOpenKeyExA(root, WinLogonKey, 0, access, &Key) != ERROR_SUCCESS)
-            throw EVeskError("Error accessing registry.");
-    }
-    ~TRegistryKey() { RegCloseKey(Key); }
-    TRegistryKey(const TRegistryKey&) = delete;
-    TRegistryKey& operator=(const TRegistryKey&) = delete;
-
-    std::string ReadString(const char* name) const;
-    void WriteString(const char* name, const std::string& text) const;
-
-private:
-    HKEY Key = nullptr;
-};
+// The WinLogon key, opened (never created) with the given rights, or "Error accessing
+// registry.".
+void OpenWinLogonKey(TVeskRegistryKey& key, HKEY root, REGSAM access) {
+    if (key.Open(root, VeskWinLogonKeyPath, access) != ERROR_SUCCESS)
+        throw EVeskError("Error accessing registry.");
+}
 
 std::string ValueFailure(const char* format, const char* name) {
     std::string text = format;
@@ -38,59 +22,36 @@ std::string ValueFailure(const char* format, const char* name) {
     return text;
 }
 
-std::string TRegistryKey::ReadString(const char* name) const {
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExA(Key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || size == 0)
-        return {};
-    // The value may change between the size query and the read: a longer one is fetched
-    // again into a buffer of its new size, a few times at most.
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        if (type != REG_SZ && type != REG_EXPAND_SZ)
-            throw EVeskError(ValueFailure("Invalid data type for '%s'", name));
-        std::vector<char> data(size);
-        DWORD got = size;
-        const LONG status =
-            RegQueryValueExA(Key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &got);
-        if (status == ERROR_MORE_DATA) {
-            size = got;
-            continue;
-        }
-        if (status != ERROR_SUCCESS)
-            break;
-        if (type != REG_SZ && type != REG_EXPAND_SZ)
-            throw EVeskError(ValueFailure("Invalid data type for '%s'", name));
-        // Up to the first zero byte, and never past the data: it need not end in one.
-        const char* text = data.data();
-        return std::string(text, strnlen(text, std::min<DWORD>(got, size)));
-    }
-    throw EVeskError(ValueFailure("Failed to get data for '%s'", name));
+bool IsText(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ;
 }
 
-void TRegistryKey::WriteString(const char* name, const std::string& text) const {
-    if (RegSetValueExA(Key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>(text.size() + 1)) != ERROR_SUCCESS)
+// A missing value, or one without data, is empty text.
+std::string ReadString(const TVeskRegistryKey& key, const char* name) {
+    DWORD type = 0;
+    DWORD size = 0;
+    if (key.QueryValueSize(name, type, size) != ERROR_SUCCESS || size == 0)
+        return {};
+    if (!IsText(type))
+        throw EVeskError(ValueFailure("Invalid data type for '%s'", name));
+    std::string data;
+    if (key.ReadValue(name, size, type, data) != ERROR_SUCCESS)
+        throw EVeskError(ValueFailure("Failed to get data for '%s'", name));
+    if (!IsText(type))
+        throw EVeskError(ValueFailure("Invalid data type for '%s'", name));
+    // Up to the first zero byte: the data need not end in one.
+    return data.substr(0, data.find('\0'));
+}
+
+void WriteString(const TVeskRegistryKey& key, const char* name, const std::string& text) {
+    if (key.WriteString(name, text) != ERROR_SUCCESS)
         throw EVeskError(ValueFailure("Failed to set data for '%s'", name));
 }
 
 } // namespace
 
-std::string VeskExecutablePath() {
-    std::vector<char> path(MAX_PATH);
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length < path.size())
-            return std::string(path.data(), length);
-        path.resize(path.size() * 2);
-    }
-}
-
 TVeskWideString VeskSettingsFileName() {
-    const std::string path = VeskExecutablePath();
-    const size_t cut = path.find_last_of("\\/:");
-    const std::string folder = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-    return VeskAnsiToWide(folder + "VeskTrayServer.ini");
+    return VeskAnsiToWide(VeskSettingsFileBeside(VeskExecutablePath()));
 }
 
 std::unique_ptr<TVeskIni> LoadSettings() {
@@ -108,10 +69,7 @@ std::int32_t ReadRegistrationMethod() noexcept {
     // Whatever goes wrong, the server is then simply not set up: start mode 0.
     try {
         std::unique_ptr<TVeskIni> settings = LoadSettings();
-        const std::int32_t mode = settings->Section(u"VeskTrayServer")
-                                      ->Key(u"Registration Method")
-                                      ->FirstValue(0)
-                                      ->AsInteger();
+        const std::int32_t mode = VeskStartModeOf(*settings);
         SaveSettings(settings);
         return mode;
     } catch (...) {
@@ -120,17 +78,18 @@ std::int32_t ReadRegistrationMethod() noexcept {
 }
 
 std::string HandOffShell() {
-    std::string shell;
-    {
-        TRegistryKey machine(HKEY_LOCAL_MACHINE, KEY_READ);
-        shell = machine.ReadString(ShellValue);
-    }
-    TRegistryKey user(HKEY_CURRENT_USER, KEY_WRITE);
-    user.WriteString(ShellValue, shell);
+    // One key at a time: the machine's is closed before the user's is opened.
+    TVeskRegistryKey key;
+    OpenWinLogonKey(key, HKEY_LOCAL_MACHINE, KEY_READ);
+    const std::string shell = ReadString(key, VeskShellValueName);
+    key.Close();
+    OpenWinLogonKey(key, HKEY_CURRENT_USER, KEY_WRITE);
+    WriteString(key, VeskShellValueName, shell);
     return shell;
 }
 
 void RestoreServerShell() {
-    TRegistryKey user(HKEY_CURRENT_USER, KEY_WRITE);
-    user.WriteString(ShellValue, VeskExecutablePath());
+    TVeskRegistryKey user;
+    OpenWinLogonKey(user, HKEY_CURRENT_USER, KEY_WRITE);
+    WriteString(user, VeskShellValueName, VeskExecutablePath());
 }

@@ -8,8 +8,6 @@
 
 #include "VeskIni.h"
 
-// The running executable's full file name, as the platform reports it.
-std::string VeskExecutablePath();
 // "VeskTrayServer.ini" in the executable's folder.
 TVeskWideString VeskSettingsFileName();
 
@@ -18,8 +16,8 @@ std::unique_ptr<TVeskIni> LoadSettings();
 // Writes the document to the settings file and frees it; on failure the caller keeps it.
 void SaveSettings(std::unique_ptr<TVeskIni>& settings);
 
-// The first value of "Registration Method" in section "VeskTrayServer", adding or repairing
-// it and writing the file back. Never fails: any failure gives 0.
+// The start mode; despite the name it also writes the settings file back, normalised, with the
+// key added or repaired. Never fails: any failure gives 0.
 std::int32_t ReadRegistrationMethod() noexcept;
 
 // Copies the machine's logon shell command to the user's and returns it.

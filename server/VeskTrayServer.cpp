@@ -3,12 +3,14 @@
 #include <memory>
 #include <string>
 
+#include "VeskErrorBox.h"
 #include "VeskTrayRegistrator.h"
 #include "VeskTrayServerWindow.h"
 
 namespace {
 
-std::string Describe(std::chrono::milliseconds span) {
+// A time limit as a message shows it: whole minutes, or milliseconds.
+std::string LimitText(std::chrono::milliseconds span) {
     const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(span).count();
     if (minutes >= 1 && span % std::chrono::minutes(1) == std::chrono::milliseconds(0))
         return std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes");
@@ -33,35 +35,17 @@ void InstallAsStartModeAsks(const TVeskTrayHookLibrary& library) {
     }
 }
 
-// A window whose destruction failed is complete after a second free.
-void FreeWindowForGood(std::unique_ptr<TVeskTrayServerWindow>& window) {
-    try {
+// The one shutdown order, after a quit and after a failure alike. The window goes first, so
+// that no request reaches the hook library once it is being taken out; the hook comes out
+// while its library is still loaded; the library goes last. A window whose destruction fails
+// stays referenced, and freeing it again completes its release. A hook library that raised
+// from UninstallTrayHook is not called again: a second call is what it already refused.
+void ShutDown(std::unique_ptr<TVeskTrayServerWindow>& window, TVeskTrayHookLibrary& library) {
+    if (window)
         VeskFreeWindow(window);
-    } catch (const EVeskError&) {
-        VeskFreeWindow(window);
-    }
-}
-
-// After a failure, in the order the server always keeps: nothing here may raise, because
-// the box must still come up and the process end with 0. A hook library that raises from
-// UninstallTrayHook is not called again: a second call is what it already refused.
-void CleanUpAfterFailure(std::unique_ptr<TVeskTrayServerWindow>& window,
-                         TVeskTrayHookLibrary& library) {
-    if (window) {
-        try {
-            FreeWindowForGood(window);
-        } catch (...) {
-            // The first failure is the one the box shows.
-        }
-    }
     if (library.IsHeld()) {
-        if (!library.UninstallTrayHookCalled()) {
-            try {
-                library.UninstallTrayHook();
-            } catch (...) {
-                // As above.
-            }
-        }
+        if (!library.UninstallTrayHookCalled())
+            library.UninstallTrayHook();
         library.Release();
     }
 }
@@ -76,7 +60,7 @@ void WaitForTrayHook(const TVeskTrayHookLibrary& library, const std::string& she
             RestoreServerShell();
             throw EVeskError("The tray did not come up: the shell \"" + shell +
                              "\" was started, but the tray hook could not be installed within " +
-                             Describe(limit) + ".");
+                             LimitText(limit) + ".");
         }
         Sleep(1);
     }
@@ -93,9 +77,7 @@ int RunVeskTrayServer() {
         window = VeskCreateWindow<TVeskTrayServerWindow>(library);
         InstallAsStartModeAsks(library);
         RunMessageLoop();
-        VeskFreeWindow(window);
-        library.UninstallTrayHook();
-        library.Release();
+        ShutDown(window, library);
         return 0;
     } catch (const std::exception& failure) {
         // The text is taken first and the failure let go here, while the library is still
@@ -104,7 +86,17 @@ int RunVeskTrayServer() {
     } catch (...) {
         text = "Error: Unknown failure";
     }
-    CleanUpAfterFailure(window, library);
-    MessageBoxA(nullptr, text.c_str(), "VeskTrayServer", MB_ICONERROR | MB_SYSTEMMODAL);
+    // Nothing may raise out of here: the box must still come up and the process end with 0.
+    // Each further round gets past one step that failed (a window whose destruction failed is
+    // complete after a second free; an UninstallTrayHook that raised is not called again), so
+    // three always end with everything released; the box shows the failure that ended the run.
+    for (int round = 0; round < 3 && (window || library.IsHeld()); ++round) {
+        try {
+            ShutDown(window, library);
+        } catch (...) {
+            // Taken up by the next round.
+        }
+    }
+    VeskShowErrorBox(nullptr, text.c_str(), "VeskTrayServer");
     return 0;
 }

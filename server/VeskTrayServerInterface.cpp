@@ -1,29 +1,21 @@
 #include "VeskTrayServerInterface.h"
 
-bool OpenSharedRegion(HANDLE& mapping, void*& view) {
-    mapping = nullptr;
-    view = nullptr;
-    mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                 VeskTraySharedRegionSize, VeskTraySharedRegionName);
-    if (!mapping) {
-        CloseSharedRegion(mapping, view);
+bool OpenSharedRegion(TVeskHandle& mapping, TVeskMappedView& view) {
+    CloseSharedRegion(mapping, view);
+    mapping = TVeskHandle(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                             VeskTraySharedRegionSize, VeskTraySharedRegionName));
+    if (!mapping.Valid())
         return false;
-    }
-    view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, VeskTraySharedRegionSize);
-    if (!view) {
+    view = TVeskMappedView(
+        MapViewOfFile(mapping.Get(), FILE_MAP_WRITE, 0, 0, VeskTraySharedRegionSize));
+    if (!view.Valid()) {
         CloseSharedRegion(mapping, view);
         return false;
     }
     return true;
 }
 
-void CloseSharedRegion(HANDLE& mapping, void*& view) {
-    if (view) {
-        UnmapViewOfFile(view);
-        view = nullptr;
-    }
-    if (mapping) {
-        CloseHandle(mapping);
-        mapping = nullptr;
-    }
+void CloseSharedRegion(TVeskHandle& mapping, TVeskMappedView& view) {
+    view.Unmap();
+    mapping.Close();
 }

@@ -1,22 +1,8 @@
 #include "VeskTrayServerWindow.h"
 
-#include "VeskTrayServerInterface.h"
-
 TVeskTrayServerWindow::TVeskTrayServerWindow(const TVeskTrayHookLibrary& hookLibrary)
     : HookLibrary(hookLibrary) {
     WindowClassName = VeskTrayServerWindowClass;
-}
-
-TVeskTrayServerWindow::~TVeskTrayServerWindow() {
-    CloseSharedRegion(MappingHandle, SharedView);
-}
-
-const TVeskMessageMap& TVeskTrayServerWindow::ClassMessageMap() {
-    static const TVeskMessageEntry entries[] = {
-        VESK_MESSAGE_HANDLER(VeskTrayControlMessage, TVeskTrayServerWindow, WMControl),
-    };
-    static const TVeskMessageMap map{&TVeskWindow::ClassMessageMap(), entries};
-    return map;
 }
 
 void TVeskTrayServerWindow::AfterCreateHandle() {

@@ -3,20 +3,23 @@
 #pragma once
 
 #include "VeskTrayHookLibrary.h"
+#include "VeskTrayServerInterface.h"
 #include "VeskWindow.h"
 
 class TVeskTrayServerWindow : public TVeskWindow {
 public:
-    HANDLE MappingHandle = nullptr;
-    void* SharedView = nullptr;
+    // In this order, so that the view goes before the mapping also when the object is
+    // dropped without being freed.
+    TVeskHandle MappingHandle;
+    TVeskMappedView SharedView;
 
     explicit TVeskTrayServerWindow(const TVeskTrayHookLibrary& hookLibrary);
-    ~TVeskTrayServerWindow() override;
 
     void WMControl(TVeskMessage& message);
 
-    static const TVeskMessageMap& ClassMessageMap();
-    const TVeskMessageMap& MessageMap() const override { return ClassMessageMap(); }
+    VESK_BEGIN_MESSAGE_MAP(TVeskTrayServerWindow, TVeskWindow)
+    VESK_MESSAGE_HANDLER(VeskTrayControlMessage, WMControl)
+    VESK_END_MESSAGE_MAP()
 
 protected:
     void AfterCreateHandle() override;

@@ -1,5 +1,7 @@
 #include "VeskWindow.h"
 
+#include "VeskErrorBox.h"
+
 namespace {
 
 HINSTANCE ExecutableModule() {
@@ -15,12 +17,9 @@ TVeskWindow* AttachedObject(HWND hwnd) {
 TVeskWindow::~TVeskWindow() {
     if (Released)
         return;
-    if (Handle) {
-        SetWindowLongPtrA(Handle, GWLP_USERDATA, 0);
-        DestroyWindow(Handle);
-        Handle = nullptr;
-    }
-    UnregisterClassA(WindowClassName.c_str(), ExecutableModule());
+    // A window that would not go still has its class unregistered (which then fails).
+    if (!ReleaseHandle())
+        ReleaseHandle();
 }
 
 const TVeskMessageMap& TVeskWindow::ClassMessageMap() {
@@ -81,14 +80,21 @@ void TVeskWindow::CreateHandle() {
 }
 
 void TVeskWindow::DestroyHandle() {
+    if (!ReleaseHandle())
+        throw EVeskError("Could not destroy window: " + LastErrorText());
+}
+
+bool TVeskWindow::ReleaseHandle() noexcept {
     if (Handle) {
+        // Detached first: the messages sent while the window goes reach DefWindowProcA.
         SetWindowLongPtrA(Handle, GWLP_USERDATA, 0);
         const BOOL destroyed = DestroyWindow(Handle);
         Handle = nullptr;
         if (!destroyed)
-            throw EVeskError("Could not destroy window: " + LastErrorText());
+            return false;
     }
     UnregisterClassA(WindowClassName.c_str(), ExecutableModule());
+    return true;
 }
 
 void TVeskWindow::UnhandledMessage(TVeskMessage&) {}
@@ -121,10 +127,10 @@ LRESULT CALLBACK VeskWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
             return DefWindowProcA(hwnd, msg, wParam, lParam);
         return window->WindowProc(msg, wParam, lParam);
     } catch (const std::exception& failure) {
-        MessageBoxA(hwnd, failure.what(), "Uncaught exception", MB_ICONERROR | MB_SYSTEMMODAL);
+        VeskShowErrorBox(hwnd, failure.what(), "Uncaught exception");
         return 0;
     } catch (...) {
-        MessageBoxA(hwnd, "Unknown failure", "Uncaught exception", MB_ICONERROR | MB_SYSTEMMODAL);
+        VeskShowErrorBox(hwnd, "Unknown failure", "Uncaught exception");
         return 0;
     }
 }
@@ -155,24 +161,6 @@ void RunMessageLoop() {
     }
 }
 
-std::string_view VeskTrimErrorText(std::string_view text) {
-    while (!text.empty()) {
-        const unsigned char last = static_cast<unsigned char>(text.back());
-        if (last > 0x20 && last != '.')
-            break;
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 std::string LastErrorText() {
     return VeskSystemErrorText(GetLastError());
-}
-
-std::string VeskSystemErrorText(DWORD code) {
-    char buffer[256];
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                            FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                                        nullptr, code, 0, buffer, sizeof buffer, nullptr);
-    return std::string(VeskTrimErrorText(std::string_view(buffer, length)));
 }

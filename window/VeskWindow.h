@@ -1,3 +1,6 @@
+// Routing: a message goes to the handler of its number (low 16 bits) in the most derived class's
+// map, then its bases' maps in turn; 0, 0xC000 and up, and unlisted numbers: UnhandledMessage.
+//
 // One object owns one window: it registers the class, creates the window, routes every
 // message to a handler chosen by message number, and takes window and class down again.
 #pragma once
@@ -8,10 +11,11 @@
 #include <memory>
 #include <span>
 #include <string>
-#include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "VeskError.h"
+#include "VeskSystemError.h"
 
 // What a handler receives; Result starts at 1 and is what the window procedure answers.
 struct TVeskMessage {
@@ -58,10 +62,34 @@ void VeskCallHandler(TVeskWindow& window, TVeskMessage& message) {
     (static_cast<T&>(window).*Method)(message);
 }
 
-#define VESK_MESSAGE_HANDLER(Msg, Class, Method)                                                   \
-    TVeskMessageEntry {                                                                            \
-        VeskMessageKey<(Msg)>(), &VeskCallHandler<Class, &Class::Method>                           \
-    }
+// A class's message map, declared in one block inside the class:
+//
+//     VESK_BEGIN_MESSAGE_MAP(TMyWindow, TVeskWindow)
+//         VESK_MESSAGE_HANDLER(WM_USER, WMUser)
+//     VESK_END_MESSAGE_MAP()
+//
+// It makes both the class's map, chained to the named base's, and the override that routes to
+// it, so that a class cannot declare one without the other.
+// clang-format off
+#define VESK_BEGIN_MESSAGE_MAP(Class, BaseClass)                                                   \
+    static const TVeskMessageMap& ClassMessageMap() {                                              \
+        using TMapClass = Class;                                                                   \
+        static_assert(std::is_base_of_v<BaseClass, Class> && !std::is_same_v<BaseClass, Class>,    \
+                      "a message map chains to a base class of its own class");                    \
+        static const TVeskMessageMap* const base = &BaseClass::ClassMessageMap();                  \
+        static const TVeskMessageEntry entries[] = {
+
+#define VESK_MESSAGE_HANDLER(Msg, Method)                                                          \
+            TVeskMessageEntry{VeskMessageKey<(Msg)>(),                                             \
+                              &VeskCallHandler<TMapClass, &TMapClass::Method>},
+
+#define VESK_END_MESSAGE_MAP()                                                                     \
+        };                                                                                         \
+        static const TVeskMessageMap map{base, entries};                                           \
+        return map;                                                                                \
+    }                                                                                              \
+    const TVeskMessageMap& MessageMap() const override { return ClassMessageMap(); }
+// clang-format on
 
 class TVeskWindow {
 public:
@@ -97,6 +125,11 @@ protected:
 private:
     bool Released = false;
 
+    // Detaches the object, destroys the window (Handle is 0 afterwards whatever the outcome)
+    // and unregisters the class. False, with the thread's last error set and the class still
+    // registered, when DestroyWindow failed; then a second call only unregisters the class.
+    bool ReleaseHandle() noexcept;
+
     void Create();
     void Release();
 
@@ -128,10 +161,5 @@ LRESULT CALLBACK VeskWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
 // The thread's message pump: runs until the quit message is retrieved or fetching fails.
 void RunMessageLoop();
 
-// The system's text for the calling thread's last error code, trimmed.
+// The system's text for the calling thread's last error code, trimmed (VeskSystemErrorText).
 std::string LastErrorText();
-// The same for a given code; empty when the system has no text for it.
-std::string VeskSystemErrorText(DWORD code);
-
-// Drops trailing blanks, control characters (0x00..0x20) and periods, in any mix.
-std::string_view VeskTrimErrorText(std::string_view text);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "ClientTestSupport.h"
+#include "VeskRecordingHook.h"
 #include "VeskTestSupport.h"
 
 using namespace VeskTest;
@@ -50,11 +51,10 @@ TEST_P(CrossBitness, ClientsOfTheOtherBitnessReachTheHookAndGetItsResultsUnchang
     TScratchDir folder;
     CopyOrThrow(serverBin + "VeskTrayServer.exe", folder.File("VeskTrayServer.exe"));
     CopyOrThrow(serverBin + "recording\\VeskTrayHook.hk", folder.File("VeskTrayHook.hk"));
-    WriteFileBytes(folder.File("VeskTrayServer.ini"),
-                   SettingsBytes({"[VeskTrayServer]", "Registration Method = 1"}));
-    TEnvironmentVariable log("VESK_HOOK_LOG", folder.File("hook.log"));
-    TEnvironmentVariable install("VESK_HOOK_INSTALL", "");
-    TEnvironmentVariable fixture("VESK_HOOK_FIXTURE", "");
+    WriteFileBytes(folder.File("VeskTrayServer.ini"), StartModeSettings(1));
+    TEnvironmentVariable log(VeskRecordingHook::LogVariable, folder.File("hook.log"));
+    TEnvironmentVariable install(VeskRecordingHook::InstallVariable, "");
+    TEnvironmentVariable fixture(VeskRecordingHook::FixtureVariable, "");
     JoinDesktop();
     TProcess server("\"" + folder.File("VeskTrayServer.exe") + "\"", folder.Path());
     ASSERT_TRUE(WaitUntil([] { return FindControlWindow() != nullptr; }));
@@ -72,19 +72,21 @@ TEST_P(CrossBitness, ClientsOfTheOtherBitnessReachTheHookAndGetItsResultsUnchang
 
     TRunResult run = RunProgram(ctl, {"monitor", "add", "0x80000001"});
     EXPECT_EQ(run.Exit, 0) << run.Err;
-    EXPECT_EQ(run.Out,
-              "AddMonitor(" + text(first) + ") returned " + shown(first ^ 0x5A5A5A5A) + "\n");
+    EXPECT_EQ(run.Out, "AddMonitor(" + text(first) + ") returned " +
+                           shown(VeskRecordingHook::AddMonitorResult(first)) + "\n");
 
     run = RunProgram(clientBin + "VeskTrayClientExample.exe", {"0xF0000000"});
     EXPECT_EQ(run.Exit, 0) << run.Err;
-    EXPECT_EQ(run.Out, "AddMonitor(" + text(second) + ") returned " + text(second ^ 0x5A5A5A5A) +
+    EXPECT_EQ(run.Out, "AddMonitor(" + text(second) + ") returned " +
+                           text(VeskRecordingHook::AddMonitorResult(second)) +
                            "\nshared region: 20480 bytes\nRemoveMonitor(" + text(second) +
-                           ") returned " + text(second ^ 0x0F0F0F0F) + "\n");
+                           ") returned " + text(VeskRecordingHook::RemoveMonitorResult(second)) +
+                           "\n");
 
     run = RunProgram(ctl, {"monitor", "remove", "0x80000001"});
     EXPECT_EQ(run.Exit, 0) << run.Err;
-    EXPECT_EQ(run.Out,
-              "RemoveMonitor(" + text(first) + ") returned " + shown(first ^ 0x0F0F0F0F) + "\n");
+    EXPECT_EQ(run.Out, "RemoveMonitor(" + text(first) + ") returned " +
+                           shown(VeskRecordingHook::RemoveMonitorResult(first)) + "\n");
 
     run = RunProgram(ctl, {"quit"});
     EXPECT_EQ(run.Exit, 0) << run.Err;

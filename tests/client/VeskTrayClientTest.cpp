@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "VeskRecordingHook.h"
 #include "ClientTestSupport.h"
 #include "VeskTrayClient.h"
 
@@ -11,8 +12,6 @@ using namespace VeskTest;
 using namespace VeskClientTest;
 
 namespace {
-
-const std::string ModeOne = SettingsBytes({"[VeskTrayServer]", "Registration Method = 1"});
 
 TEST(VeskTrayClient, EveryResultCodeHasATextOfItsOwn) {
     std::set<std::string> texts;
@@ -80,7 +79,7 @@ TEST(VeskTrayClient, AWindowThatNeverReadsItsMessagesGivesNoAnswerAfterTheTimeou
 }
 
 TEST(VeskTrayClient, WaitingForAProcessEndsWhenItEndsOrAtTheTimeout) {
-    TProcess ended("\"" + BinDir() + "tests\\ClientTestShell.exe\"");
+    TProcess ended("\"" + BinDir() + "tests\\ShellStandIn.exe\"");
     const DWORD id = ended.Id();
     ASSERT_TRUE(ended.Wait().has_value());
     EXPECT_EQ(VeskTrayWaitForProcessEnd(id, 0), VESK_TRAY_OK);
@@ -110,14 +109,15 @@ TEST(VeskTrayClient, TheRegionSizeIsWhatTheSystemShowsInWholePages) {
 
 TEST(VeskTrayClient, TheExampleProgramRegistersAndUnregistersAMonitorWithARealServer) {
     TServingFolder folder;
-    WriteFileBytes(folder.Settings, ModeOne);
+    WriteFileBytes(folder.Settings, StartModeSettings(1));
     auto server = folder.StartServing();
     ASSERT_NE(server, nullptr);
     const TRunResult run = RunProgram(BinDir() + "VeskTrayClientExample.exe", {"5"});
     EXPECT_EQ(run.Exit, 0) << run.Err;
-    EXPECT_EQ(run.Out, "AddMonitor(5) returned " + std::to_string(5 ^ 0x5A5A5A5A) +
+    EXPECT_EQ(run.Out, "AddMonitor(5) returned " +
+                           std::to_string(VeskRecordingHook::AddMonitorResult(5)) +
                            "\nshared region: 20480 bytes\nRemoveMonitor(5) returned " +
-                           std::to_string(5 ^ 0x0F0F0F0F) + "\n");
+                           std::to_string(VeskRecordingHook::RemoveMonitorResult(5)) + "\n");
     DWORD id = 0;
     EXPECT_EQ(VeskTrayQuitAndWait(5000, 10000, &id), VESK_TRAY_OK);
     EXPECT_EQ(id, server->Id());

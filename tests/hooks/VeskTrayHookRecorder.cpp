@@ -33,6 +33,8 @@
 #include <string>
 #include <vector>
 
+#include "VeskRecordingHook.h"
+
 namespace {
 
 HMODULE Self;
@@ -59,7 +61,7 @@ long long Microseconds() {
 }
 
 void Record(const char* event, const std::string& argument, const std::string& result) {
-    const std::string path = Environment("VESK_HOOK_LOG");
+    const std::string path = Environment(VeskRecordingHook::LogVariable);
     if (path.empty())
         return;
     char line[256];
@@ -134,13 +136,13 @@ std::int32_t Configured(const char* name, std::int32_t fallback) {
 #define VESK_HOOK_EXPORT extern "C" __declspec(dllexport)
 
 VESK_HOOK_EXPORT DWORD WINAPI InstallTrayHook() {
-    const std::string shellUp = Environment("VESK_HOOK_SHELL_UP");
+    const std::string shellUp = Environment(VeskRecordingHook::ShellUpVariable);
     if (!shellUp.empty() && GetFileAttributesA(shellUp.c_str()) == INVALID_FILE_ATTRIBUTES) {
         Record("InstallTrayHook", "-", "0");
         return 0;
     }
     std::vector<DWORD> results;
-    std::string list = Environment("VESK_HOOK_INSTALL");
+    std::string list = Environment(VeskRecordingHook::InstallVariable);
     for (const char* p = list.c_str(); *p;) {
         char* end;
         results.push_back(static_cast<DWORD>(std::strtoul(p, &end, 0)));
@@ -150,35 +152,42 @@ VESK_HOOK_EXPORT DWORD WINAPI InstallTrayHook() {
         results.empty()
             ? 1
             : results[InstallCalls < results.size() ? InstallCalls : results.size() - 1];
-    if (InstallCalls == 0 && Environment("VESK_HOOK_FIXTURE") == "report-user-shell")
+    if (InstallCalls == 0 && Environment(VeskRecordingHook::FixtureVariable) ==
+                                 VeskRecordingHook::ReportUserShellFixture)
         RecordUserShell();
     ++InstallCalls;
-    if (Environment("VESK_HOOK_FIXTURE") == "refuse-destroy" && !CbtHook)
+    if (Environment(VeskRecordingHook::FixtureVariable) ==
+            VeskRecordingHook::RefuseDestroyFixture &&
+        !CbtHook)
         RefuseOnThisThread(HCBT_DESTROYWND);
-    if ((result & 0xFF) && Environment("VESK_HOOK_FIXTURE") == "remove-user-logon-key")
+    if ((result & 0xFF) && Environment(VeskRecordingHook::FixtureVariable) ==
+                               VeskRecordingHook::RemoveUserLogonKeyFixture)
         RegDeleteKeyA(HKEY_CURRENT_USER,
                       "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\WinLogon");
     Record("InstallTrayHook", "-", Number(result));
-    if (Environment("VESK_HOOK_FIXTURE") == "install-throws")
+    if (Environment(VeskRecordingHook::FixtureVariable) == VeskRecordingHook::InstallThrowsFixture)
         throw std::runtime_error("InstallTrayHook raised in the hook library");
     return result;
 }
 
 VESK_HOOK_EXPORT void WINAPI UninstallTrayHook() {
     Record("UninstallTrayHook", "-", "-");
-    if (Environment("VESK_HOOK_FIXTURE") == "uninstall-throws")
+    if (Environment(VeskRecordingHook::FixtureVariable) ==
+        VeskRecordingHook::UninstallThrowsFixture)
         throw std::runtime_error("UninstallTrayHook raised in the hook library");
 }
 
 VESK_HOOK_EXPORT std::int32_t WINAPI AddMonitor(std::int32_t value) {
-    const std::int32_t result = Configured("VESK_HOOK_ADD", value ^ 0x5A5A5A5A);
+    const std::int32_t result =
+        Configured(VeskRecordingHook::AddVariable, VeskRecordingHook::AddMonitorResult(value));
     Record("AddMonitor", Number(value), Number(result));
     return result;
 }
 
 #ifndef VESK_HOOK_WITHOUT_REMOVE_MONITOR
 VESK_HOOK_EXPORT std::int32_t WINAPI RemoveMonitor(std::int32_t value) {
-    const std::int32_t result = Configured("VESK_HOOK_REMOVE", value ^ 0x0F0F0F0F);
+    const std::int32_t result = Configured(VeskRecordingHook::RemoveVariable,
+                                           VeskRecordingHook::RemoveMonitorResult(value));
     Record("RemoveMonitor", Number(value), Number(result));
     return result;
 }
@@ -188,16 +197,16 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         Self = instance;
         Record("load", "-", "-");
-        const std::string fixture = Environment("VESK_HOOK_FIXTURE");
-        if (fixture == "register-class") {
+        const std::string fixture = Environment(VeskRecordingHook::FixtureVariable);
+        if (fixture == VeskRecordingHook::RegisterClassFixture) {
             WNDCLASSA windowClass{};
             windowClass.lpfnWndProc = DefWindowProcA;
             windowClass.hInstance = GetModuleHandleA(nullptr);
             windowClass.lpszClassName = ControlWindowClass;
             RegisterClassA(&windowClass);
-        } else if (fixture == "refuse-create") {
+        } else if (fixture == VeskRecordingHook::RefuseCreateFixture) {
             RefuseOnThisThread(HCBT_CREATEWND);
-        } else if (fixture == "timer-callback") {
+        } else if (fixture == VeskRecordingHook::TimerCallbackFixture) {
             char address[32];
             std::snprintf(
                 address, sizeof address, "%llx",

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "VeskError.h"
+#include "VeskFailureOf.h"
 #include "VeskIni.h"
 
 using TBytes = std::vector<uint8_t>;
@@ -57,12 +57,4 @@ inline TBytes ReadBinaryFile(const std::string& Path) {
     return TBytes(std::istreambuf_iterator<char>(File), std::istreambuf_iterator<char>());
 }
 
-// The message a call fails with, or "" when it does not fail.
-template <class F> std::string FailureOf(F&& Call) {
-    try {
-        Call();
-    } catch (const EVeskError& Error) {
-        return Error.Text();
-    }
-    return "";
-}
+using VeskTest::FailureOf;

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "VeskRecordingHook.h"
 #include "VeskTestSupport.h"
 #include "VeskTrayServerInterface.h"
 #include "VeskTrayServerWindow.h"
@@ -17,7 +18,7 @@ class ControlWindow : public ::testing::Test {
 protected:
     TScratchDir Scratch;
     std::string Log = Scratch.File("hook.log");
-    TEnvironmentVariable LogSetting{"VESK_HOOK_LOG", Log};
+    TEnvironmentVariable LogSetting{VeskRecordingHook::LogVariable, Log};
     std::unique_ptr<TProcess> Host;
     HWND Window = nullptr;
 
@@ -68,8 +69,8 @@ TEST_F(ControlWindow, MonitorRequestsReachTheHookUnchangedAndItsResultsComeBack)
     const LPARAM values[] = {0, 1, -1, 0x12345678, INT_MIN, INT_MAX};
     std::string expectedLog = "load";
     for (LPARAM value : values) {
-        EXPECT_EQ(Send(WM_USER, 1, value), value ^ 0x5A5A5A5A) << value;
-        EXPECT_EQ(Send(WM_USER, 2, value), value ^ 0x0F0F0F0F) << value;
+        EXPECT_EQ(Send(WM_USER, 1, value), VeskRecordingHook::AddMonitorResult(value)) << value;
+        EXPECT_EQ(Send(WM_USER, 2, value), VeskRecordingHook::RemoveMonitorResult(value)) << value;
         expectedLog += " AddMonitor RemoveMonitor";
     }
     Quit();
@@ -78,7 +79,8 @@ TEST_F(ControlWindow, MonitorRequestsReachTheHookUnchangedAndItsResultsComeBack)
     for (size_t i = 0; i < std::size(values); ++i) {
         const THookCall& add = calls[1 + 2 * i];
         EXPECT_EQ(add.Argument, std::to_string(static_cast<int>(values[i])));
-        EXPECT_EQ(add.Result, std::to_string(static_cast<int>(values[i] ^ 0x5A5A5A5A)));
+        EXPECT_EQ(add.Result,
+                  std::to_string(static_cast<int>(VeskRecordingHook::AddMonitorResult(values[i]))));
         EXPECT_EQ(calls[2 + 2 * i].Argument, std::to_string(static_cast<int>(values[i])));
     }
 }
@@ -94,7 +96,7 @@ TEST_F(ControlWindow, OtherRequestsAndMessagesCallNothingAndAreAnsweredOne) {
         EXPECT_EQ(Send(c.Msg, c.WParam, 77), 1) << std::hex << c.Msg << " " << c.WParam;
     // WM_CLOSE did not take the window down, and requests are still served.
     EXPECT_EQ(FindControlWindow(), Window);
-    EXPECT_EQ(Send(WM_USER, 1, 5), 5 ^ 0x5A5A5A5A);
+    EXPECT_EQ(Send(WM_USER, 1, 5), VeskRecordingHook::AddMonitorResult(5));
     Quit();
     EXPECT_EQ(HookEvents(ReadHookLog(Log)), "load AddMonitor UninstallTrayHook unload");
 }
@@ -111,9 +113,9 @@ TEST_F(ControlWindow, OnlyTheLow32BitsOfARequestCountAndResultsAreSignExtended) 
         LPARAM LParam;
         LRESULT Result;
     } cases[] = {
-        {wide(0x100000001ull), 5, 5 ^ 0x5A5A5A5A},
+        {wide(0x100000001ull), 5, VeskRecordingHook::AddMonitorResult(5)},
         {wide(0xFFFFFFFF00000002ull), static_cast<LPARAM>(wide(0x780000001ull)),
-         static_cast<std::int32_t>(0x80000001u ^ 0x0F0F0F0Fu)},
+         VeskRecordingHook::RemoveMonitorResult(static_cast<std::int32_t>(0x80000001u))},
         {wide(0x100000003ull), 0, 1},
     };
     for (const Case& c : cases)
@@ -161,29 +163,29 @@ TEST_F(ControlWindow, ServesWithoutTheRegionWhenItsNameIsTaken) {
     HANDLE squatter = CreateEventA(nullptr, TRUE, FALSE, VeskTraySharedRegionName);
     ASSERT_NE(squatter, nullptr);
     Start();
-    EXPECT_EQ(Send(WM_USER, 1, 9), 9 ^ 0x5A5A5A5A);
+    EXPECT_EQ(Send(WM_USER, 1, 9), VeskRecordingHook::AddMonitorResult(9));
     EXPECT_EQ(Send(WM_USER + 1, 0, 0), 1);
     Quit();
     CloseHandle(squatter);
 }
 
 TEST(SharedRegion, OpenFailureLeavesNothingAndCloseTwiceDoesNothing) {
-    HANDLE mapping = reinterpret_cast<HANDLE>(1);
-    void* view = &mapping;
+    TVeskHandle mapping;
+    TVeskMappedView view;
     {
         HANDLE squatter = CreateEventA(nullptr, TRUE, FALSE, VeskTraySharedRegionName);
         EXPECT_FALSE(OpenSharedRegion(mapping, view));
-        EXPECT_EQ(mapping, nullptr);
-        EXPECT_EQ(view, nullptr);
+        EXPECT_FALSE(mapping.Valid());
+        EXPECT_FALSE(view.Valid());
         CloseHandle(squatter);
     }
     ASSERT_TRUE(OpenSharedRegion(mapping, view));
-    EXPECT_NE(mapping, nullptr);
-    ASSERT_NE(view, nullptr);
-    static_cast<char*>(view)[VeskTraySharedRegionSize - 1] = 1; // the whole size is mapped
+    EXPECT_TRUE(mapping.Valid());
+    ASSERT_TRUE(view.Valid());
+    static_cast<char*>(view.Get())[VeskTraySharedRegionSize - 1] = 1; // the whole size is mapped
     CloseSharedRegion(mapping, view);
-    EXPECT_EQ(mapping, nullptr);
-    EXPECT_EQ(view, nullptr);
+    EXPECT_FALSE(mapping.Valid());
+    EXPECT_FALSE(view.Valid());
     CloseSharedRegion(mapping, view);
     EXPECT_EQ(RegionSize(), 0u);
 }
@@ -191,24 +193,14 @@ TEST(SharedRegion, OpenFailureLeavesNothingAndCloseTwiceDoesNothing) {
 TEST(HookLibrary, MissingLibraryAndMissingEntryPointFailWithTheirTexts) {
     // This test program has no library beside it; the three-name one lacks RemoveMonitor.
     TVeskTrayHookLibrary library;
-    try {
-        library.Load();
-        FAIL();
-    } catch (const EVeskError& failure) {
-        EXPECT_STREQ(failure.what(), "Could not load hook library!");
-    }
+    EXPECT_EQ(FailureOf([&] { library.Load(); }), "Could not load hook library!");
     EXPECT_FALSE(library.IsHeld());
 
     TScratchDir scratch;
-    TEnvironmentVariable log("VESK_HOOK_LOG", scratch.File("hook.log"));
+    TEnvironmentVariable log(VeskRecordingHook::LogVariable, scratch.File("hook.log"));
     {
         THookLibraryFolder threeNames("three-names");
-        try {
-            library.Load();
-            FAIL();
-        } catch (const EVeskError& failure) {
-            EXPECT_STREQ(failure.what(), "Invalid or corrupted hook DLL!");
-        }
+        EXPECT_EQ(FailureOf([&] { library.Load(); }), "Invalid or corrupted hook DLL!");
     }
     EXPECT_FALSE(library.IsHeld());
     EXPECT_EQ(HookEvents(ReadHookLog(scratch.File("hook.log"))), "load unload");
@@ -216,8 +208,8 @@ TEST(HookLibrary, MissingLibraryAndMissingEntryPointFailWithTheirTexts) {
 
 TEST(HookLibrary, OnlyTheLowByteOfTheInstallResultCounts) {
     TScratchDir scratch;
-    TEnvironmentVariable log("VESK_HOOK_LOG", scratch.File("hook.log"));
-    TEnvironmentVariable results("VESK_HOOK_INSTALL", "0x100,0x1,0xFFFFFF00,0x80");
+    TEnvironmentVariable log(VeskRecordingHook::LogVariable, scratch.File("hook.log"));
+    TEnvironmentVariable results(VeskRecordingHook::InstallVariable, "0x100,0x1,0xFFFFFF00,0x80");
     {
         THookLibraryFolder recording("recording");
         TVeskTrayHookLibrary library;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "VeskRecordingHook.h"
 #include "VeskTestSupport.h"
 
 using namespace VeskTest;
@@ -68,10 +69,10 @@ const THostileMessage HostileMessages[] = {
 
 class HostileClient : public ::testing::Test {
 protected:
-    TEnvironmentVariable Fixture{"VESK_HOOK_FIXTURE", "timer-callback"};
-    TEnvironmentVariable Install{"VESK_HOOK_INSTALL", ""};
-    TServerFolder Folder{THook::Recording,
-                         SettingsBytes({"[VeskTrayServer]", "Registration Method = 1"})};
+    TEnvironmentVariable Fixture{VeskRecordingHook::FixtureVariable,
+                                 VeskRecordingHook::TimerCallbackFixture};
+    TEnvironmentVariable Install{VeskRecordingHook::InstallVariable, ""};
+    TServerFolder Folder{THook::Recording, StartModeSettings(1)};
     std::unique_ptr<TProcess> Server;
     HWND Window = nullptr;
     LPARAM Callback = 0;
@@ -129,7 +130,7 @@ TEST_F(HostileClient, ServerServesOnAndCallsNoForeignCodeAfterEachHostileMessage
         }
         const LPARAM marker = 1000 + requests;
         ASSERT_TRUE(PostedThrough(marker)) << "the server no longer takes posted requests";
-        ASSERT_EQ(Add(marker + 1000), (marker + 1000) ^ 0x5A5A5A5A)
+        ASSERT_EQ(Add(marker + 1000), VeskRecordingHook::AddMonitorResult(marker + 1000))
             << "the server no longer answers";
         requests += 2;
         ASSERT_EQ(FindControlWindow(), Window);

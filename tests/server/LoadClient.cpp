@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+#include "VeskRecordingHook.h"
+
 int main(int argc, char** argv) {
     const long count = argc > 1 ? std::atol(argv[1]) : 1000;
     HWND server = FindWindowExA(HWND_MESSAGE, nullptr, "VeskTrayServerWindow", nullptr);
@@ -18,7 +20,8 @@ int main(int argc, char** argv) {
         DWORD_PTR answer = 0;
         const LRESULT sent =
             SendMessageTimeoutA(server, WM_USER, add ? 1 : 2, value, SMTO_NORMAL, 10000, &answer);
-        const LONG expected = value ^ (add ? 0x5A5A5A5A : 0x0F0F0F0F);
+        const LONG expected = add ? VeskRecordingHook::AddMonitorResult(value)
+                                  : VeskRecordingHook::RemoveMonitorResult(value);
         if (!sent || static_cast<LONG>(answer) != expected)
             ++wrong;
     }

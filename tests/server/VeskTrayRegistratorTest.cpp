@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "VeskError.h"
+#include "VeskRecordingHook.h"
 #include "VeskTestSupport.h"
 #include "VeskTrayRegistrator.h"
 #include "VeskTrayServer.h"
@@ -9,6 +10,13 @@
 using namespace VeskTest;
 
 namespace {
+
+// This test program's own path, which the server's code writes as the user's shell.
+std::string OwnPath() {
+    char path[MAX_PATH * 4];
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    return std::string(path, length);
+}
 
 TEST(ShellHandOff, CopiesValuesOfAnySizeAndPutsTheServerBack) {
     TShellValuesGuard guard;
@@ -20,7 +28,7 @@ TEST(ShellHandOff, CopiesValuesOfAnySizeAndPutsTheServerBack) {
         EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), StringValue(command)) << size;
     }
     RestoreServerShell();
-    EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), StringValue(VeskExecutablePath()));
+    EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), StringValue(OwnPath()));
 }
 
 TEST(ShellHandOff, ValueWithoutDataGivesEmptyTextWhateverItsType) {
@@ -32,12 +40,7 @@ TEST(ShellHandOff, ValueWithoutDataGivesEmptyTextWhateverItsType) {
     }
     WriteShell(HKEY_LOCAL_MACHINE, TRegistryValue{REG_BINARY, "abc"});
     WriteShell(HKEY_CURRENT_USER, StringValue("kept"));
-    try {
-        HandOffShell();
-        FAIL();
-    } catch (const EVeskError& failure) {
-        EXPECT_STREQ(failure.what(), "Invalid data type for 'Shell'");
-    }
+    EXPECT_EQ(FailureOf([&] { HandOffShell(); }), "Invalid data type for 'Shell'");
     EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), StringValue("kept"));
 }
 
@@ -45,23 +48,20 @@ TEST(ShellWait, GivesUpAfterItsLimitWithTheServerBackAsTheShell) {
     TShellValuesGuard guard;
     WriteShell(HKEY_CURRENT_USER, StringValue("explorer.exe"));
     TScratchDir scratch;
-    TEnvironmentVariable log("VESK_HOOK_LOG", scratch.File("hook.log"));
-    TEnvironmentVariable install("VESK_HOOK_INSTALL", "0");
+    TEnvironmentVariable log(VeskRecordingHook::LogVariable, scratch.File("hook.log"));
+    TEnvironmentVariable install(VeskRecordingHook::InstallVariable, "0");
     TVeskTrayHookLibrary library;
     {
         THookLibraryFolder recording("recording");
         library.Load();
     }
-    try {
-        WaitForTrayHook(library, "explorer.exe", std::chrono::milliseconds(50));
-        FAIL();
-    } catch (const EVeskError& failure) {
-        EXPECT_STREQ(failure.what(), "The tray did not come up: the shell \"explorer.exe\" was "
-                                     "started, but the tray hook could not be installed within "
-                                     "50 ms.");
-    }
+    EXPECT_EQ(
+        FailureOf([&] { WaitForTrayHook(library, "explorer.exe", std::chrono::milliseconds(50)); }),
+        "The tray did not come up: the shell \"explorer.exe\" was "
+        "started, but the tray hook could not be installed within "
+        "50 ms.");
     // So that the next logon starts the server again.
-    EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), StringValue(VeskExecutablePath()));
+    EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), StringValue(OwnPath()));
     const auto calls = ReadHookLog(scratch.File("hook.log"));
     EXPECT_GE(calls.size(), 3u);
 }

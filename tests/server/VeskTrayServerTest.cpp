@@ -4,14 +4,13 @@
 #include <algorithm>
 #include <climits>
 
+#include "VeskRecordingHook.h"
 #include "VeskTestSupport.h"
 #include "VeskWindow.h"
 
 using namespace VeskTest;
 
 namespace {
-
-const std::string ModeOne = SettingsBytes({"[VeskTrayServer]", "Registration Method = 1"});
 
 std::string SystemText(DWORD code) {
     SetLastError(code);
@@ -59,8 +58,8 @@ std::string BoxText() {
 class VeskTrayServer : public ::testing::Test {
 protected:
     // Each test sets what it needs; nothing leaks from the machine's environment.
-    TEnvironmentVariable InstallSetting{"VESK_HOOK_INSTALL", ""};
-    TEnvironmentVariable FixtureSetting{"VESK_HOOK_FIXTURE", ""};
+    TEnvironmentVariable InstallSetting{VeskRecordingHook::InstallVariable, ""};
+    TEnvironmentVariable FixtureSetting{VeskRecordingHook::FixtureVariable, ""};
 };
 
 struct TStartupFailure {
@@ -86,19 +85,20 @@ TEST_F(VeskTrayServer, EachStartupFailureIsReportedInTheOneBoxAndEndsWithCodeZer
         {"an entry point missing", THook::ThreeNames, "", unnormalised,
          "Error: Invalid or corrupted hook DLL!", false, "load unload", "load unload",
          unnormalised},
-        {"class cannot be registered", THook::Recording, "register-class", unnormalised,
+        {"class cannot be registered", THook::Recording, VeskRecordingHook::RegisterClassFixture,
+         unnormalised,
          "Error: Could not register window class: " + SystemText(ERROR_CLASS_ALREADY_EXISTS), false,
          held, held, unnormalised},
-        {"window cannot be created", THook::Recording, "refuse-create", unnormalised,
-         "Error: Could not create window: ", true, held, held, unnormalised},
+        {"window cannot be created", THook::Recording, VeskRecordingHook::RefuseCreateFixture,
+         unnormalised, "Error: Could not create window: ", true, held, held, unnormalised},
         {"start mode neither 1 nor 2", THook::Recording, "", modeThree, notInstalled, false, held,
-         held, SettingsBytes({"[VeskTrayServer]", "Registration Method = 3"})},
+         held, StartModeSettings(3)},
         {"no settings file", THook::Recording, "", std::nullopt, notInstalled, false, held, held,
-         SettingsBytes({"[VeskTrayServer]", "Registration Method = 0"})},
+         StartModeSettings(0)},
     };
     for (const TStartupFailure& c : cases) {
         SCOPED_TRACE(c.Name);
-        TEnvironmentVariable fixture("VESK_HOOK_FIXTURE", c.Fixture);
+        TEnvironmentVariable fixture(VeskRecordingHook::FixtureVariable, c.Fixture);
         TServerFolder folder(c.Hook, c.SettingsFile);
         auto server = folder.Start();
         const auto box = CloseMessageBox("VeskTrayServer");
@@ -110,6 +110,8 @@ TEST_F(VeskTrayServer, EachStartupFailureIsReportedInTheOneBoxAndEndsWithCodeZer
             EXPECT_EQ(box->Text, c.Box);
         }
         EXPECT_EQ(box->Owner, nullptr);
+        // System-modal boxes are the topmost ones.
+        EXPECT_TRUE(box->ExStyle & WS_EX_TOPMOST);
         EXPECT_EQ(server->Wait(), 0u);
         EXPECT_EQ(eventsAtBox, c.EventsAtBox);
         EXPECT_EQ(folder.Events(), c.EventsAtEnd);
@@ -132,8 +134,9 @@ TEST_F(VeskTrayServer, WindowIsGoneWhileTheBoxIsUp) {
 }
 
 TEST_F(VeskTrayServer, WindowThatCannotBeDestroyedAtShutdownIsReportedAndReleased) {
-    TEnvironmentVariable fixture("VESK_HOOK_FIXTURE", "refuse-destroy");
-    TServerFolder folder(THook::Recording, ModeOne);
+    TEnvironmentVariable fixture(VeskRecordingHook::FixtureVariable,
+                                 VeskRecordingHook::RefuseDestroyFixture);
+    TServerFolder folder(THook::Recording, StartModeSettings(1));
     auto server = folder.Start();
     HWND window = WaitForWindow();
     EXPECT_EQ(Send(window, WM_USER, 0, 0), 1);
@@ -156,13 +159,15 @@ TEST_F(VeskTrayServer, HookLibraryThatRaisesGivesTheBoxWithItsTextAndEndsWithCod
         bool Quit; // the failure comes at shutdown, after a quit request
         const char* Box;
     } cases[] = {
-        {"install-throws", false, "Error: InstallTrayHook raised in the hook library"},
-        {"uninstall-throws", true, "Error: UninstallTrayHook raised in the hook library"},
+        {VeskRecordingHook::InstallThrowsFixture, false,
+         "Error: InstallTrayHook raised in the hook library"},
+        {VeskRecordingHook::UninstallThrowsFixture, true,
+         "Error: UninstallTrayHook raised in the hook library"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Fixture);
-        TEnvironmentVariable fixture("VESK_HOOK_FIXTURE", c.Fixture);
-        TServerFolder folder(THook::Recording, ModeOne);
+        TEnvironmentVariable fixture(VeskRecordingHook::FixtureVariable, c.Fixture);
+        TServerFolder folder(THook::Recording, StartModeSettings(1));
         auto server = folder.Start();
         if (c.Quit) {
             EXPECT_EQ(Send(WaitForWindow(), WM_USER, 0, 0), 1);
@@ -195,13 +200,13 @@ TEST(VeskTrayServerProgram, CarriesAVersionResourceAndAManifest) {
 }
 
 TEST_F(VeskTrayServer, StartModeOneServesEvenWhenTheHookIsNotInstalledAndQuitsInOrder) {
-    TEnvironmentVariable install("VESK_HOOK_INSTALL", "0");
+    TEnvironmentVariable install(VeskRecordingHook::InstallVariable, "0");
     TServerFolder folder(THook::Recording,
                          SettingsBytes({"[VeskTrayServer]", "Registration Method=$1"}));
     auto server = folder.Start();
     HWND window = WaitForWindow();
-    EXPECT_EQ(Send(window, WM_USER, 1, INT_MIN), INT_MIN ^ 0x5A5A5A5A);
-    EXPECT_EQ(Send(window, WM_USER, 2, -2), -2 ^ 0x0F0F0F0F);
+    EXPECT_EQ(Send(window, WM_USER, 1, INT_MIN), VeskRecordingHook::AddMonitorResult(INT_MIN));
+    EXPECT_EQ(Send(window, WM_USER, 2, -2), VeskRecordingHook::RemoveMonitorResult(-2));
     EXPECT_EQ(Send(window, WM_USER, 3, 1), 1);
     EXPECT_EQ(Send(window, WM_USER, 0xFFFFFFFF, 1), 1);
     EXPECT_EQ(Send(window, WM_USER + 1, 0, 0), 1);
@@ -226,12 +231,11 @@ TEST_F(VeskTrayServer, SettingsThatDoNotSayOneOrTwoGiveStartModeZero) {
         {"key in another letter case", SettingsBytes({"[VeskTrayServer]", "registration method=1"}),
          SettingsBytes({"[VeskTrayServer]", "registration method = 1", "Registration Method = 0"})},
         {"quoted value", SettingsBytes({"[VeskTrayServer]", "Registration Method=\"1\""}),
-         SettingsBytes({"[VeskTrayServer]", "Registration Method = 0"})},
+         StartModeSettings(0)},
         {"no byte-order mark",
          SettingsBytes({"[VeskTrayServer]", "Registration Method = 1"}, false),
-         SettingsBytes({"[VeskTrayServer]", "Registration Method = 0"})},
-        {"8-bit text", "[VeskTrayServer]\r\nRegistration Method = 1\r\n",
-         SettingsBytes({"[VeskTrayServer]", "Registration Method = 0"})},
+         StartModeSettings(0)},
+        {"8-bit text", "[VeskTrayServer]\r\nRegistration Method = 1\r\n", StartModeSettings(0)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -244,7 +248,7 @@ TEST_F(VeskTrayServer, SettingsThatDoNotSayOneOrTwoGiveStartModeZero) {
 }
 
 TEST_F(VeskTrayServer, SettingsFileThatCannotBeReplacedGivesStartModeZeroAndStaysAsItWas) {
-    TServerFolder folder(THook::Recording, ModeOne);
+    TServerFolder folder(THook::Recording, StartModeSettings(1));
     // Readable by others, but neither writable nor replaceable while this is open.
     HANDLE holder = CreateFileA(folder.Settings.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
@@ -253,7 +257,7 @@ TEST_F(VeskTrayServer, SettingsFileThatCannotBeReplacedGivesStartModeZeroAndStay
     EXPECT_EQ(BoxText(), "Error: VeskTrayServer is not properly installed!");
     EXPECT_EQ(server->Wait(), 0u);
     CloseHandle(holder);
-    EXPECT_EQ(ReadFileBytes(folder.Settings), ModeOne);
+    EXPECT_EQ(ReadFileBytes(folder.Settings), StartModeSettings(1));
     EXPECT_EQ(folder.Events(), "load UninstallTrayHook unload");
 }
 
@@ -263,15 +267,15 @@ protected:
     TShellValuesGuard Guard;
     TScratchDir ReportDir;
     const std::string Report = ReportDir.File("shell-report.txt");
-    const std::string ShellCommand = "\"" + BinDir() + "ShellStandIn.exe\" \"" + Report + "\"";
-    const std::string ModeTwo = SettingsBytes({"[VeskTrayServer]", "Registration Method = 2"});
+    const std::string ShellCommand =
+        "\"" + BinDir() + "tests\\ShellStandIn.exe\" report \"" + Report + "\"";
 };
 
 TEST_F(VeskTrayServerAsShell, HandsTheLogonToTheMachinesShellAndPutsItselfBack) {
     WriteShell(HKEY_LOCAL_MACHINE, StringValue(ShellCommand));
     WriteShell(HKEY_CURRENT_USER, StringValue("previous.exe"));
     // The hook goes in only once the shell has come up (its report is written).
-    TEnvironmentVariable shellUp("VESK_HOOK_SHELL_UP", Report);
+    TEnvironmentVariable shellUp(VeskRecordingHook::ShellUpVariable, Report);
     TServerFolder folder(
         THook::Recording,
         SettingsBytes({"; settings", "Mode=1", "[VeskTrayServer]", "Registration Method=0x2", "",
@@ -279,11 +283,12 @@ TEST_F(VeskTrayServerAsShell, HandsTheLogonToTheMachinesShellAndPutsItselfBack) 
                        "Registration Method = 3"}));
     auto server = folder.Start();
     HWND window = WaitForWindow();
-    EXPECT_EQ(Send(window, WM_USER, 1, 42), 42 ^ 0x5A5A5A5A);
+    EXPECT_EQ(Send(window, WM_USER, 1, 42), VeskRecordingHook::AddMonitorResult(42));
     QuitAndExpectCleanEnd(window, *server);
 
-    // The shell saw the machine's command as the user's shell while it started.
-    EXPECT_EQ(ReadFileBytes(Report), "1 " + Hex(ShellCommand + '\0'));
+    // The shell saw the machine's command as the user's shell while it started, and was
+    // started with SW_SHOWDEFAULT (10), as a logon starts its shell.
+    EXPECT_EQ(ReadFileBytes(Report), "1 " + Hex(ShellCommand + '\0') + "\nshow 10");
     EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), StringValue(folder.Exe));
     EXPECT_EQ(ReadShell(HKEY_LOCAL_MACHINE), StringValue(ShellCommand));
     const auto calls = folder.Calls();
@@ -297,8 +302,8 @@ TEST_F(VeskTrayServerAsShell, HandsTheLogonToTheMachinesShellAndPutsItselfBack) 
 
 TEST_F(VeskTrayServerAsShell, InstallIsTriedAgainAfterEveryMillisecondUntilItSucceeds) {
     WriteShell(HKEY_LOCAL_MACHINE, std::nullopt);
-    TEnvironmentVariable install("VESK_HOOK_INSTALL", "0,0,0,1");
-    TServerFolder folder(THook::Recording, ModeTwo);
+    TEnvironmentVariable install(VeskRecordingHook::InstallVariable, "0,0,0,1");
+    TServerFolder folder(THook::Recording, StartModeSettings(2));
     auto server = folder.Start();
     QuitAndExpectCleanEnd(WaitForWindow(), *server);
     // N false answers, N+1 calls, about a millisecond or more apart.
@@ -323,11 +328,12 @@ TEST_F(VeskTrayServerAsShell, MachineShellValueIsCopiedAsItIsStored) {
         {"without a terminating zero", TRegistryValue{REG_SZ, "abc"}, "1 " + Hex("abc\0"s)},
         {"with data after a zero", TRegistryValue{REG_SZ, "ab\0cd"s}, "1 " + Hex("ab\0"s)},
     };
-    TEnvironmentVariable fixture("VESK_HOOK_FIXTURE", "report-user-shell");
+    TEnvironmentVariable fixture(VeskRecordingHook::FixtureVariable,
+                                 VeskRecordingHook::ReportUserShellFixture);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         WriteShell(HKEY_LOCAL_MACHINE, c.Machine);
-        TServerFolder folder(THook::Recording, ModeTwo);
+        TServerFolder folder(THook::Recording, StartModeSettings(2));
         auto server = folder.Start();
         QuitAndExpectCleanEnd(WaitForWindow(), *server);
         const auto calls = folder.Calls();
@@ -343,7 +349,7 @@ TEST_F(VeskTrayServerAsShell, MachineShellOfANumberTypeFailsAndLeavesTheUserValu
     WriteShell(HKEY_LOCAL_MACHINE,
                TRegistryValue{REG_DWORD, std::string(reinterpret_cast<const char*>(&number), 4)});
     WriteShell(HKEY_CURRENT_USER, StringValue("previous.exe"));
-    TServerFolder folder(THook::Recording, ModeTwo);
+    TServerFolder folder(THook::Recording, StartModeSettings(2));
     auto server = folder.Start();
     EXPECT_EQ(BoxText(), "Error: Invalid data type for 'Shell'");
     EXPECT_EQ(server->Wait(), 0u);
@@ -354,7 +360,7 @@ TEST_F(VeskTrayServerAsShell, MachineShellOfANumberTypeFailsAndLeavesTheUserValu
 TEST_F(VeskTrayServerAsShell, MissingUserLogonKeyFailsBeforeAnyShellStartsAndIsNotCreated) {
     WriteShell(HKEY_LOCAL_MACHINE, StringValue(ShellCommand));
     Guard.RemoveUserWinLogonKey();
-    TServerFolder folder(THook::Recording, ModeTwo);
+    TServerFolder folder(THook::Recording, StartModeSettings(2));
     auto server = folder.Start();
     EXPECT_EQ(BoxText(), "Error: Error accessing registry.");
     EXPECT_EQ(server->Wait(), 0u);
@@ -365,14 +371,15 @@ TEST_F(VeskTrayServerAsShell, MissingUserLogonKeyFailsBeforeAnyShellStartsAndIsN
 
 TEST_F(VeskTrayServerAsShell, ServerThatCannotPutItselfBackRemovesTheHookItJustInstalled) {
     WriteShell(HKEY_LOCAL_MACHINE, StringValue(ShellCommand));
-    TEnvironmentVariable shellUp("VESK_HOOK_SHELL_UP", Report);
-    TEnvironmentVariable fixture("VESK_HOOK_FIXTURE", "remove-user-logon-key");
-    TServerFolder folder(THook::Recording, ModeTwo);
+    TEnvironmentVariable shellUp(VeskRecordingHook::ShellUpVariable, Report);
+    TEnvironmentVariable fixture(VeskRecordingHook::FixtureVariable,
+                                 VeskRecordingHook::RemoveUserLogonKeyFixture);
+    TServerFolder folder(THook::Recording, StartModeSettings(2));
     auto server = folder.Start();
     EXPECT_EQ(BoxText(), "Error: Error accessing registry.");
     EXPECT_EQ(server->Wait(), 0u);
     // The real shell did run; the hook it let in is taken out again.
-    EXPECT_EQ(ReadFileBytes(Report), "1 " + Hex(ShellCommand + '\0'));
+    EXPECT_EQ(ReadFileBytes(Report), "1 " + Hex(ShellCommand + '\0') + "\nshow 10");
     const auto calls = folder.Calls();
     ASSERT_GE(calls.size(), 4u);
     EXPECT_EQ(calls[calls.size() - 3].Event + calls[calls.size() - 3].Result, "InstallTrayHook1");
@@ -384,9 +391,9 @@ TEST_F(VeskTrayServerAsShell, RequestsPostedDuringTheWaitAreServedOnlyAfterTheHo
     std::string falses;
     for (int i = 0; i < 3000; ++i)
         falses += "0,";
-    TEnvironmentVariable install("VESK_HOOK_INSTALL", falses + "1");
+    TEnvironmentVariable install(VeskRecordingHook::InstallVariable, falses + "1");
     WriteShell(HKEY_LOCAL_MACHINE, std::nullopt);
-    TServerFolder folder(THook::Recording, ModeTwo);
+    TServerFolder folder(THook::Recording, StartModeSettings(2));
     auto server = folder.Start();
     HWND window = WaitForWindow();
     ASSERT_TRUE(WaitUntil([&] { return CountEvents(folder.Calls(), "InstallTrayHook") > 0; }));
@@ -405,8 +412,8 @@ TEST_F(VeskTrayServerAsShell, RequestsPostedDuringTheWaitAreServedOnlyAfterTheHo
 }
 
 TEST_F(VeskTrayServer, ServesEightConcurrentClientsWithoutLossOrGrowth) {
-    TServerFolder folder(THook::Recording, ModeOne);
-    TEnvironmentVariable noLog("VESK_HOOK_LOG", "");
+    TServerFolder folder(THook::Recording, StartModeSettings(1));
+    TEnvironmentVariable noLog(VeskRecordingHook::LogVariable, "");
     auto server = folder.Start();
     HWND window = WaitForWindow();
     const std::string client = "\"" + BinDir() + "tests\\LoadClient.exe\" ";

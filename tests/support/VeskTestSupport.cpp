@@ -29,7 +29,7 @@ std::optional<TMessageBox> CloseMessageBox(const std::string& caption,
     SendMessageA(GetDlgItem(box, 0xFFFF), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
     result.Text = text;
     result.Owner = GetWindow(box, GW_OWNER);
-    result.Style = GetWindowLongA(box, GWL_STYLE);
+    result.ExStyle = GetWindowLongA(box, GWL_EXSTYLE);
     SendMessageA(box, WM_COMMAND, IDOK, 0);
     return result;
 }
@@ -134,6 +134,10 @@ std::string SettingsBytes(const std::vector<std::string>& lines, bool mark) {
         }
     }
     return bytes;
+}
+
+std::string StartModeSettings(int mode) {
+    return SettingsBytes({"[VeskTrayServer]", "Registration Method = " + std::to_string(mode)});
 }
 
 namespace {

@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "VeskFailureOf.h"
+#include "VeskRecordingHook.h"
+
 namespace VeskTest {
 
 // Polls the condition until it holds or the time is up; true when it held.
@@ -20,7 +23,7 @@ bool WaitUntil(const std::function<bool()>& condition,
 struct TMessageBox {
     std::string Text;
     HWND Owner = nullptr;
-    LONG Style = 0;
+    LONG ExStyle = 0;
 };
 
 // Waits for a message box of this caption, reads it and presses OK.
@@ -65,6 +68,8 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 // UTF-16LE with a byte-order mark (unless told otherwise) and CR LF between lines: the
 // server's own settings file layout.
 std::string SettingsBytes(const std::vector<std::string>& lines, bool mark = true);
+// A settings file holding only the start mode, as the server writes it back.
+std::string StartModeSettings(int mode);
 
 // One line of a recording hook library's log.
 struct THookCall {
@@ -110,7 +115,7 @@ struct TServerFolder {
     const std::string Exe = Scratch.File("VeskTrayServer.exe");
     const std::string Settings = Scratch.File("VeskTrayServer.ini");
     const std::string Log = Scratch.File("hook.log");
-    TEnvironmentVariable LogSetting{"VESK_HOOK_LOG", Log};
+    TEnvironmentVariable LogSetting{VeskRecordingHook::LogVariable, Log};
 
     explicit TServerFolder(THook hook = THook::Recording,
                            const std::optional<std::string>& settings = std::nullopt,

@@ -6,9 +6,11 @@
 #include <functional>
 
 #include "VeskError.h"
+#include "VeskFile.h"
+#include "VeskSystemError.h"
 #include "VeskTrayClient.h"
 #include "VeskTrayInstaller.h"
-#include "VeskWindow.h"
+#include "VeskTraySetup.h"
 
 namespace {
 
@@ -157,13 +159,10 @@ int RunQuit(const TContext& context) {
 std::optional<std::string> ServerPath(const TContext& context, int& code) {
     std::string given = context.Args.Server.value_or("");
     if (!context.Args.Server) {
-        char self[MAX_PATH];
-        const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
-        std::string folder(self, length < MAX_PATH ? length : 0);
-        folder.resize(folder.find_last_of("\\/") + 1);
-        given = folder + "VeskTrayServer.exe";
+        given = VeskFolderOf(VeskExecutablePath()) + "VeskTrayServer.exe";
     }
-    const std::string server = VeskFullPath(given);
+    // A short (8.3) name and its long form are the same file.
+    const std::string server = VeskLongPath(VeskFullPath(given));
     if (given.empty() || !VeskIsFile(server)) {
         code = context.Fail(VeskCtlBadValue,
                             "there is no server program \"" + server + "\"" +
@@ -268,7 +267,7 @@ int RunInstall(const TContext& context) {
         return code;
     if (const std::optional<int> refused = RefuseOtherBitness(context, *server))
         return *refused;
-    const std::string settingsFile = VeskSettingsFileOf(*server);
+    const std::string settingsFile = VeskSettingsFileBeside(*server);
 
     if (mode == 2) {
         code = ApplyChange(context, settingsFile, mode, [&] { VeskWriteUserShell(*server); });
@@ -300,7 +299,7 @@ int RunUninstall(const TContext& context) {
     const std::optional<bool> named = UserShellNamesServer(context, *server, shell, code);
     if (!named)
         return code;
-    code = ApplyChange(context, VeskSettingsFileOf(*server), 0,
+    code = ApplyChange(context, VeskSettingsFileBeside(*server), 0,
                        *named ? std::function<void()>(VeskDeleteUserShell) : nullptr);
     if (code != VeskCtlSuccess)
         return code;

@@ -1,98 +1,54 @@
 #include "VeskTrayInstaller.h"
 
-#include <cstring>
-#include <vector>
-
-#include "VeskHandle.h"
 #include "VeskError.h"
+#include "VeskFile.h"
+#include "VeskHandle.h"
 #include "VeskIni.h"
-#include "VeskWindow.h"
+#include "VeskRegistryKey.h"
+#include "VeskSystemError.h"
+#include "VeskTraySetup.h"
 
 namespace {
 
-constexpr char WinLogonKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\WinLogon";
-constexpr char ShellValue[] = "Shell";
-
-// Removes a temporary file unless it was moved into place.
-class TTemporaryFile {
-public:
-    explicit TTemporaryFile(std::string name) : Name(std::move(name)) {}
-    ~TTemporaryFile() {
-        if (!Name.empty()) {
-            SetFileAttributesA(Name.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(Name.c_str());
-        }
-    }
-    TTemporaryFile(const TTemporaryFile&) = delete;
-    TTemporaryFile& operator=(const TTemporaryFile&) = delete;
-    void Keep() { Name.clear(); }
-
-private:
-    std::string Name;
-};
-
-class TRegistryKey {
-public:
-    TRegistryKey() = default;
-    ~TRegistryKey() {
-        if (Key)
-            RegCloseKey(Key);
-    }
-    TRegistryKey(const TRegistryKey&) = delete;
-    TRegistryKey& operator=(const TRegistryKey&) = delete;
-
-    LONG Open(REGSAM access) {
-        return RegOpenKeyExA(HKEY_CURRENT_USER, WinLogonKey, 0, access, &Key);
-    }
-    HKEY Get() const { return Key; }
-
-private:
-    HKEY Key = nullptr;
-};
+// The key as people read it in messages.
+const std::string UserWinLogonKeyName = std::string("HKEY_CURRENT_USER\\") + VeskWinLogonKeyPath;
 
 [[noreturn]] void RegistryError(const std::string& what, LONG status) {
     throw EVeskError(what + ": " + VeskSystemErrorText(static_cast<DWORD>(status)) + ".");
 }
 
-void OpenUserKey(TRegistryKey& key, REGSAM access) {
-    const LONG status = key.Open(access);
+void OpenUserKey(TVeskRegistryKey& key, REGSAM access) {
+    const LONG status = key.Open(HKEY_CURRENT_USER, VeskWinLogonKeyPath, access);
     if (status == ERROR_FILE_NOT_FOUND)
-        throw EVeskError(std::string("The registry key ") + VeskUserWinLogonKeyName +
+        throw EVeskError(std::string("The registry key ") + UserWinLogonKeyName +
                          " does not exist, and it is not created here.");
     if (status != ERROR_SUCCESS)
-        RegistryError(std::string("Cannot open the registry key ") + VeskUserWinLogonKeyName,
-                      status);
+        RegistryError(std::string("Cannot open the registry key ") + UserWinLogonKeyName, status);
 }
 
 std::string ShellFailure(const char* verb) {
-    return std::string("Cannot ") + verb + " the value \"" + ShellValue + "\" of " +
-           VeskUserWinLogonKeyName;
+    return std::string("Cannot ") + verb + " the value \"" + VeskShellValueName + "\" of " +
+           UserWinLogonKeyName;
 }
 
-// Letter case folded the way the ANSI code page folds it.
-std::string Upper(std::string text) {
-    if (!text.empty())
-        CharUpperBuffA(text.data(), static_cast<DWORD>(text.size()));
-    return text;
-}
-
-std::string ReadWholeFile(const std::string& path) {
-    TVeskHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid())
-        throw EVeskError("Cannot read \"" + path + "\": " + VeskSystemErrorText(GetLastError()) +
-                         ".");
-    std::string bytes;
-    char buffer[4096];
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr))
-            throw EVeskError("Cannot read \"" + path +
-                             "\": " + VeskSystemErrorText(GetLastError()) + ".");
-        if (got == 0)
-            return bytes;
-        bytes.append(buffer, got);
+std::string FileFailureText(const TVeskFileFailure& failure) {
+    std::string text;
+    switch (failure.Step) {
+    case TVeskFileStep::Open:
+    case TVeskFileStep::Read:
+        text = "Cannot read \"" + failure.Path;
+        break;
+    case TVeskFileStep::Create:
+        text = "Cannot create \"" + failure.Temporary;
+        break;
+    case TVeskFileStep::Write:
+        text = "Cannot write \"" + failure.Temporary;
+        break;
+    case TVeskFileStep::Replace:
+        text = "Cannot put back \"" + failure.Path;
+        break;
     }
+    return text + "\": " + VeskSystemErrorText(failure.Code) + ".";
 }
 
 // Reads exactly size bytes at offset; false when the file is shorter. The offset goes in the
@@ -151,38 +107,6 @@ bool VeskWindowsIs64Bit() {
 #endif
 }
 
-std::string VeskFullPath(const std::string& path) {
-    std::vector<char> full(MAX_PATH);
-    DWORD length =
-        GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (length >= full.size()) {
-        full.resize(length + 1);
-        length =
-            GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    }
-    if (length == 0 || length >= full.size())
-        return path;
-    std::string result(full.data(), length);
-    // A short (8.3) name and its long form are the same file.
-    std::vector<char> longer(MAX_PATH * 4);
-    const DWORD longLength =
-        GetLongPathNameA(result.c_str(), longer.data(), static_cast<DWORD>(longer.size()));
-    if (longLength > 0 && longLength < longer.size())
-        result.assign(longer.data(), longLength);
-    return result;
-}
-
-std::string VeskSettingsFileOf(const std::string& serverFullPath) {
-    const size_t cut = serverFullPath.find_last_of("\\/:");
-    return (cut == std::string::npos ? std::string() : serverFullPath.substr(0, cut + 1)) +
-           "VeskTrayServer.ini";
-}
-
-bool VeskIsFile(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 TVeskFileSnapshot::TVeskFileSnapshot(std::string path) : Path(std::move(path)) {
     const DWORD attributes = GetFileAttributesA(Path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -193,7 +117,13 @@ TVeskFileSnapshot::TVeskFileSnapshot(std::string path) : Path(std::move(path)) {
     }
     Existed = true;
     Attributes = attributes;
-    Bytes = ReadWholeFile(Path);
+    VeskReadWholeFile(
+        Path,
+        [this](std::uint64_t size) {
+            Bytes.resize(static_cast<size_t>(size));
+            return static_cast<void*>(Bytes.data());
+        },
+        FileFailureText);
 }
 
 void TVeskFileSnapshot::Restore() const {
@@ -203,109 +133,56 @@ void TVeskFileSnapshot::Restore() const {
                              "\": " + VeskSystemErrorText(GetLastError()) + ".");
         return;
     }
-    const std::string temporary = Path + ".restore";
-    {
-        // Declared first so that it goes last: the handle is closed before the file is removed.
-        TTemporaryFile written(temporary);
-        TVeskHandle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.Valid())
-            throw EVeskError("Cannot create \"" + temporary +
-                             "\": " + VeskSystemErrorText(GetLastError()) + ".");
-        DWORD done = 0;
-        if (!WriteFile(file.Get(), Bytes.data(), static_cast<DWORD>(Bytes.size()), &done,
-                       nullptr) ||
-            done != Bytes.size() || !FlushFileBuffers(file.Get()) || !file.Close())
-            throw EVeskError("Cannot write \"" + temporary +
-                             "\": " + VeskSystemErrorText(GetLastError()) + ".");
-        SetFileAttributesA(temporary.c_str(),
-                           Attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                         FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
-        if (!MoveFileExA(temporary.c_str(), Path.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            throw EVeskError("Cannot put back \"" + Path +
-                             "\": " + VeskSystemErrorText(GetLastError()) + ".");
-        written.Keep();
-    }
+    VeskReplaceFile(Path, Path + ".restore", Bytes.data(), Bytes.size(), Attributes,
+                    FileFailureText);
 }
 
 void VeskWriteStartMode(const std::string& settingsFile, std::int32_t mode) {
     const TVeskWideString name = VeskAnsiToWide(settingsFile);
     TVeskIni settings;
     settings.LoadFromFile(name);
-    settings.Section(u"VeskTrayServer")
-        ->Key(u"Registration Method")
-        ->FirstValue(0)
-        ->SetInteger(mode);
+    VeskSetStartMode(settings, mode);
     settings.SaveToFile(name);
 }
 
 TVeskUserShell VeskReadUserShell() {
     TVeskUserShell shell;
-    TRegistryKey key;
-    const LONG opened = key.Open(KEY_QUERY_VALUE);
+    TVeskRegistryKey key;
+    const LONG opened = key.Open(HKEY_CURRENT_USER, VeskWinLogonKeyPath, KEY_QUERY_VALUE);
     if (opened == ERROR_FILE_NOT_FOUND)
         return shell;
     if (opened != ERROR_SUCCESS)
-        RegistryError(std::string("Cannot open the registry key ") + VeskUserWinLogonKeyName,
-                      opened);
+        RegistryError(std::string("Cannot open the registry key ") + UserWinLogonKeyName, opened);
     shell.KeyExists = true;
     DWORD type = 0;
     DWORD size = 0;
-    LONG status = RegQueryValueExA(key.Get(), ShellValue, nullptr, &type, nullptr, &size);
+    LONG status = key.QueryValueSize(VeskShellValueName, type, size);
+    std::string data;
+    if (status == ERROR_SUCCESS)
+        status = key.ReadValue(VeskShellValueName, size, type, data);
     if (status == ERROR_FILE_NOT_FOUND)
         return shell;
-    // The value may grow between the two calls; then its new size is asked for again.
-    std::vector<char> data;
-    for (int attempt = 0; status == ERROR_SUCCESS || status == ERROR_MORE_DATA; ++attempt) {
-        if (attempt == 8)
-            break;
-        data.assign(size + 1, '\0');
-        DWORD got = size;
-        status = RegQueryValueExA(key.Get(), ShellValue, nullptr, &type,
-                                  reinterpret_cast<BYTE*>(data.data()), &got);
-        if (status == ERROR_SUCCESS) {
-            shell.ValueExists = true;
-            shell.IsText = type == REG_SZ || type == REG_EXPAND_SZ;
-            // Up to the first zero byte; the data need not end in one.
-            shell.Text.assign(data.data(), strnlen(data.data(), got));
-            return shell;
-        }
-        size = got;
-    }
-    if (status == ERROR_FILE_NOT_FOUND)
-        return shell;
-    RegistryError(ShellFailure("read"), status);
+    if (status != ERROR_SUCCESS)
+        RegistryError(ShellFailure("read"), status);
+    shell.ValueExists = true;
+    shell.IsText = type == REG_SZ || type == REG_EXPAND_SZ;
+    // Up to the first zero byte; the data need not end in one.
+    shell.Text = data.substr(0, data.find('\0'));
+    return shell;
 }
 
 void VeskWriteUserShell(const std::string& text) {
-    TRegistryKey key;
+    TVeskRegistryKey key;
     OpenUserKey(key, KEY_SET_VALUE);
-    const LONG status = RegSetValueExA(key.Get(), ShellValue, 0, REG_SZ,
-                                       reinterpret_cast<const BYTE*>(text.c_str()),
-                                       static_cast<DWORD>(text.size() + 1));
+    const LONG status = key.WriteString(VeskShellValueName, text);
     if (status != ERROR_SUCCESS)
         RegistryError(ShellFailure("set"), status);
 }
 
 void VeskDeleteUserShell() {
-    TRegistryKey key;
+    TVeskRegistryKey key;
     OpenUserKey(key, KEY_SET_VALUE);
-    const LONG status = RegDeleteValueA(key.Get(), ShellValue);
+    const LONG status = key.DeleteValue(VeskShellValueName);
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
         RegistryError(ShellFailure("delete"), status);
-}
-
-bool VeskShellNamesServer(const std::string& shell, const std::string& serverFullPath) {
-    std::string path = shell;
-    if (path.size() >= 2 && path.front() == '"' && path.back() == '"')
-        path = path.substr(1, path.size() - 2);
-    if (path.empty())
-        return false;
-    // Only a full path can name the server: a relative one depends on who starts it.
-    const bool full = (path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) ||
-                      path.rfind("\\\\", 0) == 0;
-    if (!full)
-        return false;
-    return Upper(VeskFullPath(path)) == Upper(serverFullPath);
 }

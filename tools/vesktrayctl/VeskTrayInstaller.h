@@ -8,16 +8,6 @@
 #include <cstdint>
 #include <string>
 
-// The registry key as people read it in messages.
-inline constexpr char VeskUserWinLogonKeyName[] =
-    "HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\WinLogon";
-
-// The full path of a file, in its long form when it exists.
-std::string VeskFullPath(const std::string& path);
-// "VeskTrayServer.ini" in the server's folder.
-std::string VeskSettingsFileOf(const std::string& serverFullPath);
-bool VeskIsFile(const std::string& path);
-
 // The machine type of a Windows program (IMAGE_FILE_HEADER.Machine, such as
 // IMAGE_FILE_MACHINE_I386 or IMAGE_FILE_MACHINE_AMD64); fails when it is no Windows program.
 WORD VeskProgramMachine(const std::string& path);
@@ -57,7 +47,3 @@ TVeskUserShell VeskReadUserShell();
 // The key is opened, never created: a user without it has no WinLogon settings of their own.
 void VeskWriteUserShell(const std::string& text);
 void VeskDeleteUserShell();
-
-// Whether a "Shell" command line names this server: the same full path, letter case
-// ignored, with or without surrounding double quotes.
-bool VeskShellNamesServer(const std::string& shell, const std::string& serverFullPath);

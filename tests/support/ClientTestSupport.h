@@ -1,5 +1,5 @@
-// What the client and vesktrayctl tests share: a server in a scratch folder, running
-// vesktrayctl (in this process or as its own program), and windows that pose as a server.
+// What the client and vesktrayctl tests share: a server in a scratch folder, running a program
+// with its output captured, and windows that pose as a server.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "VeskRecordingHook.h"
 #include "VeskTestSupport.h"
 
 namespace VeskClientTest {
@@ -19,8 +20,8 @@ namespace VeskClientTest {
 // The server and the recording hook library in a scratch folder, optionally vesktrayctl.exe
 // beside them as a user would install it; the hook library's own settings reset.
 struct TServingFolder : VeskTest::TServerFolder {
-    VeskTest::TEnvironmentVariable InstallSetting{"VESK_HOOK_INSTALL", ""};
-    VeskTest::TEnvironmentVariable FixtureSetting{"VESK_HOOK_FIXTURE", ""};
+    VeskTest::TEnvironmentVariable InstallSetting{VeskRecordingHook::InstallVariable, ""};
+    VeskTest::TEnvironmentVariable FixtureSetting{VeskRecordingHook::FixtureVariable, ""};
 
     explicit TServingFolder(bool withTool = false)
         : VeskTest::TServerFolder(VeskTest::THook::Recording, std::nullopt, withTool) {}
@@ -36,8 +37,6 @@ struct TRunResult {
     std::string Err;
 };
 
-// vesktrayctl's commands, run in this process.
-TRunResult RunCtl(const std::vector<std::string>& args);
 // A program of its own, its standard output and error captured (CR LF read as LF); each
 // argument is quoted.
 TRunResult RunProgram(const std::string& program, const std::vector<std::string>& args,

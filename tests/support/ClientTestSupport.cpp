@@ -1,11 +1,9 @@
 #include "ClientTestSupport.h"
 
 #include <mutex>
-#include <sstream>
 #include <stdexcept>
 
 #include "VeskHandle.h"
-#include "VeskTrayCtl.h"
 
 namespace VeskClientTest {
 
@@ -42,15 +40,6 @@ std::vector<std::string> TServingFolder::FileNames() const {
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return names;
-}
-
-TRunResult RunCtl(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    TRunResult result;
-    result.Exit = RunVeskTrayCtl(args, out, err);
-    result.Out = out.str();
-    result.Err = err.str();
-    return result;
 }
 
 TRunResult RunProgram(const std::string& program, const std::vector<std::string>& args,

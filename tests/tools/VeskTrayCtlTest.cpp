@@ -6,7 +6,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 
+#include "VeskRecordingHook.h"
 #include "ClientTestSupport.h"
 #include "VeskTrayCtl.h"
 
@@ -15,11 +17,18 @@ using namespace VeskClientTest;
 
 namespace {
 
+// vesktrayctl's commands, run in this process.
+TRunResult RunCtl(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    TRunResult result;
+    result.Exit = RunVeskTrayCtl(args, out, err);
+    result.Out = out.str();
+    result.Err = err.str();
+    return result;
+}
+
 constexpr char UserKey[] =
     "HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\WinLogon";
-const std::string ModeZero = SettingsBytes({"[VeskTrayServer]", "Registration Method = 0"});
-const std::string ModeOne = SettingsBytes({"[VeskTrayServer]", "Registration Method = 1"});
-const std::string ModeTwo = SettingsBytes({"[VeskTrayServer]", "Registration Method = 2"});
 // Not in the server's normal form, with more than the start mode in it.
 const std::string Untidy =
     SettingsBytes({"; a comment, which the server drops", "[Other]", "Colour=blue",
@@ -35,13 +44,13 @@ std::string Hex(std::uint32_t value) {
 }
 
 std::string AddLine(std::int32_t value) {
-    const std::int32_t result = value ^ 0x5A5A5A5A;
+    const std::int32_t result = VeskRecordingHook::AddMonitorResult(value);
     return "AddMonitor(" + std::to_string(value) + ") returned " + std::to_string(result) + " (" +
            Hex(static_cast<std::uint32_t>(result)) + ")\n";
 }
 
 std::string RemoveLine(std::int32_t value) {
-    const std::int32_t result = value ^ 0x0F0F0F0F;
+    const std::int32_t result = VeskRecordingHook::RemoveMonitorResult(value);
     return "RemoveMonitor(" + std::to_string(value) + ") returned " + std::to_string(result) +
            " (" + Hex(static_cast<std::uint32_t>(result)) + ")\n";
 }
@@ -70,7 +79,7 @@ TEST(VesktrayctlProgram, EveryCommandOnItsMainPathAgainstARealServerAsTheHookLib
     EXPECT_EQ(run.Exit, 0) << run.Err;
     EXPECT_EQ(run.Out, "Start mode 1 written to \"" + folder.Settings + "\".\n");
     EXPECT_EQ(run.Err, "");
-    EXPECT_EQ(ReadFileBytes(folder.Settings), ModeOne);
+    EXPECT_EQ(ReadFileBytes(folder.Settings), StartModeSettings(1));
 
     auto server = folder.StartServing();
     ASSERT_NE(server, nullptr);
@@ -107,11 +116,11 @@ TEST(VesktrayctlProgram, EveryCommandOnItsMainPathAgainstARealServerAsTheHookLib
     ASSERT_EQ(HookEvents(calls), "load InstallTrayHook AddMonitor RemoveMonitor UninstallTrayHook "
                                  "unload");
     EXPECT_EQ(calls[2].Argument, "305419896");
-    EXPECT_EQ(calls[2].Result, std::to_string(0x12345678 ^ 0x5A5A5A5A));
+    EXPECT_EQ(calls[2].Result, std::to_string(VeskRecordingHook::AddMonitorResult(0x12345678)));
     EXPECT_EQ(calls[3].Argument, "-1");
-    EXPECT_EQ(calls[3].Result, std::to_string(-1 ^ 0x0F0F0F0F));
+    EXPECT_EQ(calls[3].Result, std::to_string(VeskRecordingHook::RemoveMonitorResult(-1)));
     // The server read the start mode and wrote the file back: install had written its form.
-    EXPECT_EQ(ReadFileBytes(folder.Settings), ModeOne);
+    EXPECT_EQ(ReadFileBytes(folder.Settings), StartModeSettings(1));
 
     run = RunProgram(ctl, {"status"}, dir);
     EXPECT_EQ(run.Exit, 3);
@@ -137,7 +146,7 @@ TEST(VesktrayctlProgram, ExitCodesAndMessagesComeOutOfTheProgramItself) {
 
 TEST(Vesktrayctl, ValuesInEverySpellingReachTheHookLibraryAsTheSame32Bits) {
     TServingFolder folder;
-    WriteFileBytes(folder.Settings, ModeOne);
+    WriteFileBytes(folder.Settings, StartModeSettings(1));
     auto server = folder.StartServing();
     ASSERT_NE(server, nullptr);
     const struct {
@@ -178,7 +187,7 @@ TEST(Vesktrayctl, ValuesInEverySpellingReachTheHookLibraryAsTheSame32Bits) {
 
 TEST(Vesktrayctl, BadArgumentsAreRefusedWithTheirMessageAndExitCodeBeforeAnythingIsSent) {
     TServingFolder folder;
-    WriteFileBytes(folder.Settings, ModeOne);
+    WriteFileBytes(folder.Settings, StartModeSettings(1));
     auto server = folder.StartServing();
     ASSERT_NE(server, nullptr);
     const std::string valueRule =
@@ -253,7 +262,7 @@ TEST(Vesktrayctl, BadArgumentsAreRefusedWithTheirMessageAndExitCodeBeforeAnythin
     }
     // Nothing reached the server, which still serves; no settings file was touched.
     EXPECT_EQ(folder.Events(), "load InstallTrayHook");
-    EXPECT_EQ(ReadFileBytes(folder.Settings), ModeOne);
+    EXPECT_EQ(ReadFileBytes(folder.Settings), StartModeSettings(1));
     EXPECT_EQ(RunCtl({"quit"}).Exit, 0);
 }
 
@@ -331,7 +340,7 @@ TEST(Vesktrayctl, AVisibleWindowOfTheServersClassIsNeverTalkedTo) {
     EXPECT_EQ(RunCtl({"monitor", "add", "7"}).Exit, 3);
 
     TServingFolder folder;
-    WriteFileBytes(folder.Settings, ModeOne);
+    WriteFileBytes(folder.Settings, StartModeSettings(1));
     auto server = folder.StartServing();
     ASSERT_NE(server, nullptr);
     TRunResult run = RunCtl({"monitor", "add", "7"});
@@ -355,7 +364,7 @@ TEST(VesktrayctlProgram, StatusReportsTheRegionSizeTheSystemShowsWhenAnotherProc
                                        "VeskTrayServerSharedMemory");
     ASSERT_NE(region, nullptr);
     TServingFolder folder;
-    WriteFileBytes(folder.Settings, ModeOne);
+    WriteFileBytes(folder.Settings, StartModeSettings(1));
     auto server = folder.StartServing();
     ASSERT_NE(server, nullptr);
     const TRunResult run = RunProgram(BinDir() + "vesktrayctl.exe", {"status"});
@@ -391,7 +400,8 @@ TEST_F(VesktrayctlInstall, ModeTwoRunsTheServerAsTheShellAndUninstallTakesItOutA
     const std::string started = "VeskClientTestShell-" + std::to_string(GetCurrentProcessId());
     HANDLE shellStarted = CreateEventA(nullptr, TRUE, FALSE, started.c_str());
     ASSERT_NE(shellStarted, nullptr);
-    const std::string machineShell = "\"" + BinDir() + "tests\\ClientTestShell.exe\" " + started;
+    const std::string machineShell =
+        "\"" + BinDir() + "tests\\ShellStandIn.exe\" signal " + started;
     WriteShell(HKEY_LOCAL_MACHINE, StringValue(machineShell));
     WriteShell(HKEY_CURRENT_USER, std::nullopt);
 
@@ -401,7 +411,7 @@ TEST_F(VesktrayctlInstall, ModeTwoRunsTheServerAsTheShellAndUninstallTakesItOutA
                            "\": at the next logon the server starts, and starts the machine's "
                            "shell itself.\n");
     EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), StringValue(Folder.Exe));
-    EXPECT_EQ(ReadFileBytes(Folder.Settings), ModeTwo);
+    EXPECT_EQ(ReadFileBytes(Folder.Settings), StartModeSettings(2));
 
     {
         auto server = Folder.StartServing();
@@ -425,7 +435,7 @@ TEST_F(VesktrayctlInstall, ModeTwoRunsTheServerAsTheShellAndUninstallTakesItOutA
     EXPECT_EQ(run.Out, Written("0") + TakenBack + WillNotStart);
     EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), std::nullopt);
     EXPECT_EQ(ReadShell(HKEY_LOCAL_MACHINE), StringValue(machineShell));
-    EXPECT_EQ(ReadFileBytes(Folder.Settings), ModeZero);
+    EXPECT_EQ(ReadFileBytes(Folder.Settings), StartModeSettings(0));
 
     auto refused = Folder.Start();
     EXPECT_EQ(BoxText(), NotInstalledBox);
@@ -494,7 +504,8 @@ TEST_F(VesktrayctlInstall, AUserShellIsRemovedOnlyWhenItNamesTheServer) {
             EXPECT_EQ(run.Out, uninstall ? Written("0") + note + WillNotStart
                                          : Written("1") + (c.Named ? TakenBack : ""))
                 << c.Name << " " << command;
-            EXPECT_EQ(ReadFileBytes(Folder.Settings), uninstall ? ModeZero : ModeOne);
+            EXPECT_EQ(ReadFileBytes(Folder.Settings),
+                      uninstall ? StartModeSettings(0) : StartModeSettings(1));
         }
     }
 }
@@ -537,10 +548,22 @@ TEST_F(VesktrayctlInstall, WithoutTheUsersWinLogonKeyModeTwoChangesNothingAndSay
     EXPECT_EQ(run.Out, Written("0") +
                            "The user has no WinLogon key: there is no Shell value to remove.\n" +
                            WillNotStart);
-    EXPECT_EQ(ReadFileBytes(Folder.Settings), ModeZero);
+    EXPECT_EQ(ReadFileBytes(Folder.Settings), StartModeSettings(0));
     run = Install("1");
     EXPECT_EQ(run.Exit, 0) << run.Err;
-    EXPECT_EQ(ReadFileBytes(Folder.Settings), ModeOne);
+    EXPECT_EQ(ReadFileBytes(Folder.Settings), StartModeSettings(1));
+}
+
+TEST_F(VesktrayctlInstall, SettingsFilePutBackAfterAFailureKeepsItsAttributes) {
+    WriteFileBytes(Folder.Settings, Untidy);
+    // (Wine keeps no not-content-indexed attribute, so hidden stands for all of them here.)
+    ASSERT_TRUE(SetFileAttributesA(Folder.Settings.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    const DWORD attributes = GetFileAttributesA(Folder.Settings.c_str());
+    ASSERT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
+    ShellValues.RemoveUserWinLogonKey();
+    EXPECT_EQ(Install("2").Exit, 7);
+    EXPECT_EQ(ReadFileBytes(Folder.Settings), Untidy);
+    EXPECT_EQ(GetFileAttributesA(Folder.Settings.c_str()), attributes);
 }
 
 TEST_F(VesktrayctlInstall, ASettingsFileThatCannotBeWrittenLeavesTheRegistryAlone) {
