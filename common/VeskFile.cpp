@@ -1,5 +1,7 @@
 #include "VeskFile.h"
 
+#include <atomic>
+#include <string>
 #include <vector>
 
 #include "VeskError.h"
@@ -11,6 +13,11 @@ namespace {
 constexpr DWORD KeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// A file that another process holds for a moment is tried again this often, this far apart
+// (a second in all).
+constexpr int RetriesWhileBusy = 40;
+constexpr DWORD RetryPauseMs = 25;
 
 // Large files move in pieces: one ReadFile or WriteFile takes a 32-bit count.
 constexpr std::uint64_t Piece = std::uint64_t(1) << 24;
@@ -96,10 +103,19 @@ std::string VeskFolderOf(const std::string& path) {
 void VeskReadWholeFile(const std::string& path,
                        const std::function<void*(std::uint64_t)>& bufferOfSize,
                        TVeskFileFailureText failureText) {
-    TVeskHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid())
-        Fail(failureText, TVeskFileStep::Open, path);
+    // Another process may be moving a new file over this one at this moment (a second server
+    // starting rewrites the same settings file): the open is tried again for about as long as
+    // that takes, then given up.
+    TVeskHandle file;
+    for (int tries = 0;; ++tries) {
+        file = TVeskHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.Valid())
+            break;
+        if (GetLastError() != ERROR_SHARING_VIOLATION || tries == RetriesWhileBusy)
+            Fail(failureText, TVeskFileStep::Open, path);
+        Sleep(RetryPauseMs);
+    }
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file.Get(), &size))
         Fail(failureText, TVeskFileStep::Read, path);
@@ -114,15 +130,28 @@ void VeskReadWholeFile(const std::string& path,
     }
 }
 
-void VeskReplaceFile(const std::string& path, const std::string& temporary, const void* bytes,
+void VeskReplaceFile(const std::string& path, const std::string& suffix, const void* bytes,
                      size_t size, std::optional<DWORD> attributes,
                      TVeskFileFailureText failureText) {
+    static std::atomic<unsigned> attempts{0};
     // Declared before the handle, so that it goes after it: an open file cannot be removed.
     TTemporaryFile written;
-    TVeskHandle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid())
-        Fail(failureText, TVeskFileStep::Create, path, temporary);
+    std::string temporary;
+    TVeskHandle file;
+    for (int tries = 0;; ++tries) {
+        temporary = path + "." + std::to_string(GetCurrentProcessId()) + "-" +
+                    std::to_string(attempts++) + suffix;
+        file = TVeskHandle(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.Valid())
+            break;
+        // Only a name that something else holds is worth another try.
+        const DWORD code = GetLastError();
+        if (GetFileAttributesA(temporary.c_str()) == INVALID_FILE_ATTRIBUTES || tries == 99) {
+            SetLastError(code);
+            Fail(failureText, TVeskFileStep::Create, path, temporary);
+        }
+    }
     written.Own(temporary);
     const auto* data = static_cast<const char*>(bytes);
     for (size_t done = 0; done < size;) {
@@ -144,8 +173,17 @@ void VeskReplaceFile(const std::string& path, const std::string& temporary, cons
     }
     if (attributes)
         SetFileAttributesA(temporary.c_str(), *attributes & KeptAttributes);
-    if (!MoveFileExA(temporary.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        Fail(failureText, TVeskFileStep::Replace, path, temporary);
+    // Another process may be reading the target at this moment (a second server starting
+    // reads the same settings file), and a file being read cannot be replaced: the move is
+    // tried again for about as long as such a read takes, then given up.
+    for (int tries = 0; !MoveFileExA(temporary.c_str(), path.c_str(),
+                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+         ++tries) {
+        const DWORD code = GetLastError();
+        if ((code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED) ||
+            tries == RetriesWhileBusy)
+            Fail(failureText, TVeskFileStep::Replace, path, temporary);
+        Sleep(RetryPauseMs);
+    }
     written.Keep();
 }

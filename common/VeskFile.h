@@ -46,10 +46,13 @@ void VeskReadWholeFile(const std::string& path,
                        const std::function<void*(std::uint64_t)>& bufferOfSize,
                        TVeskFileFailureText failureText);
 
-// Replaces a file without ever emptying it: the bytes go to the temporary file, are flushed to
-// disk, take the given attributes (when none are given, the target's own, if it is a file),
-// and the temporary file is moved over the target. A failure at any step removes the
-// temporary file and leaves the target exactly as it was.
-void VeskReplaceFile(const std::string& path, const std::string& temporary, const void* bytes,
+// Replaces a file without ever emptying it: the bytes go to a temporary file beside it, are
+// flushed to disk, take the given attributes (when none are given, the target's own, if it is
+// a file), and the temporary file is moved over the target. A failure at any step removes the
+// temporary file and leaves the target exactly as it was. The temporary file's name is this
+// process's and this attempt's alone ("<path>.<process id>-<n><suffix>"), so that two
+// processes replacing one file at once never write into each other's, and whatever is left
+// under such a name (a folder, a file nobody may open) is stepped over.
+void VeskReplaceFile(const std::string& path, const std::string& suffix, const void* bytes,
                      size_t size, std::optional<DWORD> attributes,
                      TVeskFileFailureText failureText);

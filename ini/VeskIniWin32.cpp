@@ -82,7 +82,7 @@ void TVeskWideStringList::SaveToFile(const TVeskWideString& FileName) const {
     SaveToStream(Stream);
     // A save that fails at any point leaves the target exactly as it was.
     const std::string Name = VeskWideToAnsi(FileName);
-    VeskReplaceFile(Name, Name + ".new", Stream.Memory(), static_cast<size_t>(Stream.Size()),
+    VeskReplaceFile(Name, ".new", Stream.Memory(), static_cast<size_t>(Stream.Size()),
                     std::nullopt, FileFailureText);
 }
 

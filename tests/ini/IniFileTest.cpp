@@ -179,6 +179,35 @@ TEST_F(IniFiles, TargetThatCannotBeReplacedFailsToSaveAndStaysByteIdentical) {
     EXPECT_EQ(FilesIn(Folder), std::vector<std::string>({"target.ini"}));
 }
 
+// A save that died (or a stranger) may leave anything under a temporary name of this
+// process: a folder, a file nobody may open, a file open for writing. None may stop a save,
+// and none is touched. (This program saves far fewer than 60 times before this test, so
+// its next temporary name is among those taken here.)
+TEST_F(IniFiles, LeftoverTemporaryFilesOfAnyKindNeverStopASave) {
+    WriteBytes(In("target.ini"), {0xFF, 0xFE, 0x6F, 0x00});
+    std::vector<HANDLE> Held;
+    for (int Attempt = 0; Attempt < 60; ++Attempt) {
+        const std::string Leftover = In("target.ini." + std::to_string(GetCurrentProcessId()) +
+                                        "-" + std::to_string(Attempt) + ".new");
+        if (Attempt % 2 == 0) {
+            ASSERT_TRUE(CreateDirectoryA(Leftover.c_str(), nullptr));
+        } else {
+            Held.push_back(CreateFileA(Leftover.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+            ASSERT_NE(Held.back(), INVALID_HANDLE_VALUE);
+        }
+    }
+    TVeskWideStringList List;
+    AddLines(List, {u"a"});
+    const std::string Failure = FailureOf([&] { List.SaveToFile(Wide(In("target.ini"))); });
+    for (HANDLE File : Held) {
+        CloseHandle(File);
+    }
+    EXPECT_EQ(Failure, "");
+    EXPECT_EQ(ReadBinaryFile(In("target.ini")), TBytes({0xFF, 0xFE, 0x61, 0x00}));
+    EXPECT_EQ(FilesIn(Folder).size(), 61u);
+}
+
 TEST_F(IniFiles, FolderThatDoesNotExistFailsToSaveWithTheCreateText) {
     const std::string Name = In("missing\\VeskTrayServer.ini");
     TVeskWideStringList List;

@@ -133,7 +133,7 @@ void TVeskFileSnapshot::Restore() const {
                              "\": " + VeskSystemErrorText(GetLastError()) + ".");
         return;
     }
-    VeskReplaceFile(Path, Path + ".restore", Bytes.data(), Bytes.size(), Attributes,
+    VeskReplaceFile(Path, ".restore", Bytes.data(), Bytes.size(), Attributes,
                     FileFailureText);
 }
 
