@@ -4,7 +4,9 @@
 
 #include "VeskError.h"
 #include "VeskFile.h"
+#include "VeskHandle.h"
 #include "VeskRegistryKey.h"
+#include "VeskSystemError.h"
 #include "VeskTraySetup.h"
 
 namespace {
@@ -65,11 +67,31 @@ void SaveSettings(std::unique_ptr<TVeskIni>& settings) {
     settings.reset();
 }
 
+void KeepSettingsFileNotInOurEncoding() {
+    const std::string name = VeskWideToAnsi(VeskSettingsFileName());
+    unsigned char mark[2] = {};
+    DWORD got = 0;
+    {
+        TVeskHandle file(CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.Valid())
+            return; // nothing to keep (and a file that cannot be read fails the load already)
+        if (!ReadFile(file.Get(), mark, sizeof mark, &got, nullptr))
+            throw EVeskError("Cannot read the settings file: " +
+                             VeskSystemErrorText(GetLastError()));
+    }
+    if (got == 0 || (got == 2 && mark[0] == 0xFF && mark[1] == 0xFE))
+        return;
+    if (!CopyFileA(name.c_str(), (name + ".bak").c_str(), FALSE))
+        throw EVeskError("Cannot keep the settings file: " + VeskSystemErrorText(GetLastError()));
+}
+
 std::int32_t ReadRegistrationMethod() noexcept {
     // Whatever goes wrong, the server is then simply not set up: start mode 0.
     try {
         std::unique_ptr<TVeskIni> settings = LoadSettings();
         const std::int32_t mode = VeskStartModeOf(*settings);
+        KeepSettingsFileNotInOurEncoding();
         SaveSettings(settings);
         return mode;
     } catch (...) {

@@ -222,28 +222,86 @@ TEST_F(VeskTrayServer, StartModeOneServesEvenWhenTheHookIsNotInstalledAndQuitsIn
               SettingsBytes({"[VeskTrayServer]", "Registration Method = $1"}));
 }
 
+// A file in another encoding reads as nothing and is rewritten as nothing; what the user
+// wrote in it is kept, byte for byte, as the backup beside it (replacing an earlier one).
 TEST_F(VeskTrayServer, SettingsThatDoNotSayOneOrTwoGiveStartModeZero) {
+    const std::string utf8 = "\xEF\xBB\xBF[Other]\r\nName = Z\xC3\xBCrich\r\n[VeskTrayServer]\r\n"
+                             "Registration Method = 1\r\n";
+    const std::string ansi = "; mine\r\n[VeskTrayServer]\r\nRegistration Method = 1\r\n"
+                             "[Other]\r\nName = Z\xFCrich\r\n";
     struct Case {
         const char* Name;
         std::string Content;
         std::string After;
+        bool Kept; // the old bytes are kept as the backup
     } cases[] = {
         {"key in another letter case", SettingsBytes({"[VeskTrayServer]", "registration method=1"}),
-         SettingsBytes({"[VeskTrayServer]", "registration method = 1", "Registration Method = 0"})},
+         SettingsBytes({"[VeskTrayServer]", "registration method = 1", "Registration Method = 0"}),
+         false},
         {"quoted value", SettingsBytes({"[VeskTrayServer]", "Registration Method=\"1\""}),
-         StartModeSettings(0)},
+         StartModeSettings(0), false},
         {"no byte-order mark",
          SettingsBytes({"[VeskTrayServer]", "Registration Method = 1"}, false),
-         StartModeSettings(0)},
-        {"8-bit text", "[VeskTrayServer]\r\nRegistration Method = 1\r\n", StartModeSettings(0)},
+         StartModeSettings(0), true},
+        {"8-bit text", "[VeskTrayServer]\r\nRegistration Method = 1\r\n", StartModeSettings(0),
+         true},
+        {"UTF-8 from an editor, other sections", utf8, StartModeSettings(0), true},
+        {"ANSI from an editor, other sections", ansi, StartModeSettings(0), true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         TServerFolder folder(THook::Recording, c.Content);
+        const std::string backup = folder.Settings + ".bak";
+        if (c.Kept)
+            WriteFileBytes(backup, "an earlier backup");
         auto server = folder.Start();
         EXPECT_EQ(BoxText(), "Error: VeskTrayServer is not properly installed!");
         EXPECT_EQ(server->Wait(), 0u);
         EXPECT_EQ(ReadFileBytes(folder.Settings), c.After);
+        if (c.Kept) {
+            EXPECT_EQ(ReadFileBytes(backup), c.Content);
+        } else {
+            EXPECT_EQ(GetFileAttributesA(backup.c_str()), INVALID_FILE_ATTRIBUTES);
+        }
+    }
+}
+
+// The rewrite's temporary file is each process's own: servers started at the same moment
+// from one folder both start.
+TEST_F(VeskTrayServer, TwoServersStartedAtTheSameMomentBothStart) {
+    TServerFolder folder(THook::Recording, StartModeSettings(1));
+    const auto controlWindows = [] {
+        std::vector<HWND> windows;
+        for (HWND w = nullptr;
+             (w = FindWindowExA(HWND_MESSAGE, w, "VeskTrayServerWindow", nullptr)) != nullptr;)
+            windows.push_back(w);
+        return windows;
+    };
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        auto first = folder.Start();
+        auto second = folder.Start();
+        ASSERT_TRUE(WaitUntil([&] {
+            return controlWindows().size() == 2 || FindWindowA("#32770", "VeskTrayServer");
+        }));
+        // The window comes before the settings are read; only a server that started serves.
+        int serving = 0;
+        for (HWND w : controlWindows()) {
+            DWORD_PTR result = 0;
+            if (SendMessageTimeoutA(w, WM_USER, 1, 7, SMTO_ABORTIFHUNG, 20000, &result) &&
+                static_cast<LRESULT>(result) == VeskRecordingHook::AddMonitorResult(7))
+                ++serving;
+        }
+        // One that did not start says why in its box, which must be closed for it to end.
+        if (serving != 2)
+            ADD_FAILURE() << serving << " of 2 serve; the box says: " << BoxText();
+        for (HWND w : controlWindows()) {
+            DWORD_PTR ignored;
+            SendMessageTimeoutA(w, WM_USER, 0, 0, SMTO_ABORTIFHUNG, 10000, &ignored);
+        }
+        EXPECT_EQ(first->Wait(), 0u);
+        EXPECT_EQ(second->Wait(), 0u);
+        ASSERT_EQ(ReadFileBytes(folder.Settings), StartModeSettings(1));
     }
 }
 
