@@ -584,12 +584,20 @@ TEST_F(VesktrayctlInstall, ASettingsFileThatCannotBeWrittenLeavesTheRegistryAlon
         }
         EXPECT_EQ(run.Exit, 6) << command;
         EXPECT_EQ(run.Out, "") << command;
-        EXPECT_EQ(
-            run.Err.rfind("vesktrayctl: the start mode was not written: Cannot create file \"" +
-                              Folder.Settings + "\".",
-                          0),
-            0u)
-            << run.Err;
+        // install sees beforehand that the server could never rewrite the file, and says so.
+        const std::string said =
+            install ? "vesktrayctl: \"" + Folder.Settings + "\" cannot be replaced ("
+                    : "vesktrayctl: the start mode was not written: Cannot create file \"" +
+                          Folder.Settings + "\".";
+        EXPECT_EQ(run.Err.rfind(said, 0), 0u) << run.Err;
+        if (install) {
+            EXPECT_NE(run.Err.find("): the server rewrites its settings file there at every "
+                                   "start, and would refuse to start. Install it in a folder of "
+                                   "your own, such as %LOCALAPPDATA%\\Programs\\VeskTrayServer, "
+                                   "and run install there; nothing was written.\n"),
+                      std::string::npos)
+                << run.Err;
+        }
         EXPECT_EQ(ReadFileBytes(Folder.Settings), Untidy) << command;
         EXPECT_EQ(ReadShell(HKEY_CURRENT_USER), before) << command;
     }

@@ -268,6 +268,18 @@ int RunInstall(const TContext& context) {
     if (const std::optional<int> refused = RefuseOtherBitness(context, *server))
         return *refused;
     const std::string settingsFile = VeskSettingsFileBeside(*server);
+    // The server rewrites its settings file at every start and refuses to start when it
+    // cannot: an installation there would never run.
+    try {
+        VeskCheckServerCanRewriteSettings(settingsFile);
+    } catch (const EVeskError& failure) {
+        return context.Fail(VeskCtlSettingsFailed,
+                            std::string(failure.what()) +
+                                ": the server rewrites its settings file there at every start, "
+                                "and would refuse to start. Install it in a folder of your own, "
+                                "such as %LOCALAPPDATA%\\Programs\\VeskTrayServer, and run "
+                                "install there; nothing was written.");
+    }
 
     if (mode == 2) {
         code = ApplyChange(context, settingsFile, mode, [&] { VeskWriteUserShell(*server); });
@@ -344,7 +356,9 @@ const TCommand Commands[] = {
      "shell: the user's WinLogon Shell is set to the server's full path (the key must exist).\n"
      "When the registry step fails, the settings file is put back as it was.\n"
      "A server whose bitness is not this Windows' (32-bit on 64-bit Windows, 64-bit on\n"
-     "32-bit Windows) is refused with exit code 9, and nothing is written.\n"
+     "32-bit Windows) is refused with exit code 9, and one in a folder where this user\n"
+     "cannot write (the server rewrites its settings file at every start) with exit code 6;\n"
+     "nothing is written then.\n"
      "PATH defaults to VeskTrayServer.exe beside vesktrayctl.exe.\n",
      RunInstall},
     {"uninstall", OptionServer, 1,

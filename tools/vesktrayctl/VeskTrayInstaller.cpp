@@ -107,6 +107,25 @@ bool VeskWindowsIs64Bit() {
 #endif
 }
 
+void VeskCheckServerCanRewriteSettings(const std::string& settingsFile) {
+    // A file of our own beside it, gone again when closed: the server's rewrite starts so.
+    const std::string probe = settingsFile + "." + std::to_string(GetCurrentProcessId()) + ".probe";
+    TVeskHandle made(CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!made.Valid())
+        throw EVeskError("the folder \"" + VeskFolderOf(settingsFile) + "\" cannot be written (" +
+                         VeskSystemErrorText(GetLastError()) + ")");
+    if (!VeskIsFile(settingsFile))
+        return;
+    // The rewrite then moves its new file over the old one.
+    TVeskHandle settings(CreateFileA(settingsFile.c_str(), GENERIC_WRITE | DELETE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!settings.Valid())
+        throw EVeskError("\"" + settingsFile + "\" cannot be replaced (" +
+                         VeskSystemErrorText(GetLastError()) + ")");
+}
+
 TVeskFileSnapshot::TVeskFileSnapshot(std::string path) : Path(std::move(path)) {
     const DWORD attributes = GetFileAttributesA(Path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -133,8 +152,7 @@ void TVeskFileSnapshot::Restore() const {
                              "\": " + VeskSystemErrorText(GetLastError()) + ".");
         return;
     }
-    VeskReplaceFile(Path, ".restore", Bytes.data(), Bytes.size(), Attributes,
-                    FileFailureText);
+    VeskReplaceFile(Path, ".restore", Bytes.data(), Bytes.size(), Attributes, FileFailureText);
 }
 
 void VeskWriteStartMode(const std::string& settingsFile, std::int32_t mode) {

@@ -15,6 +15,10 @@ WORD VeskProgramMachine(const std::string& path);
 // under WOW64.
 bool VeskWindowsIs64Bit();
 
+// Whether this user can do what the server does at every start: make a file in the settings
+// file's folder and replace the settings file. Fails with what stands in the way.
+void VeskCheckServerCanRewriteSettings(const std::string& settingsFile);
+
 // A file's exact bytes, or that it did not exist, to put back after a failed change.
 class TVeskFileSnapshot {
 public:
