@@ -1,0 +1,15 @@
+# What both MinGW-w64 toolchain files share; each sets VESK_MINGW_TRIPLET and
+# VESK_WINE_LOADER first.
+set(CMAKE_SYSTEM_NAME Windows)
+
+# The posix thread model: the win32 one has no std::mutex, which GoogleTest needs.
+set(CMAKE_C_COMPILER ${VESK_MINGW_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${VESK_MINGW_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${VESK_MINGW_TRIPLET}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${VESK_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+set(CMAKE_CROSSCOMPILING_EMULATOR ${VESK_WINE_LOADER})
