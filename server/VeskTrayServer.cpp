@@ -67,6 +67,10 @@ void WaitForTrayHook(const TVeskTrayHookLibrary& library, const std::string& she
 }
 
 int RunVeskTrayServer() {
+    // The error boxes run the system's own message loops, which would call a timer callback
+    // that another program posts while a box is up. (Should the system refuse the hook, the
+    // server's own loop still drops them.)
+    TVeskForeignTimerGuard timerGuard;
     // Declared outside the handler's reach, so that the handler, not the unwinding stack,
     // decides the order in which they go.
     TVeskTrayHookLibrary library;

@@ -148,7 +148,25 @@ bool NamesForeignTimerCallback(const MSG& message) {
            message.lParam != 0;
 }
 
+LRESULT CALLBACK NeutraliseForeignTimers(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION && wParam == PM_REMOVE) {
+        MSG& message = *reinterpret_cast<MSG*>(lParam);
+        if (NamesForeignTimerCallback(message))
+            message.message = WM_NULL;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 } // namespace
+
+TVeskForeignTimerGuard::TVeskForeignTimerGuard()
+    : Hook(SetWindowsHookExA(WH_GETMESSAGE, NeutraliseForeignTimers, nullptr,
+                             GetCurrentThreadId())) {}
+
+TVeskForeignTimerGuard::~TVeskForeignTimerGuard() {
+    if (Hook)
+        UnhookWindowsHookEx(Hook);
+}
 
 void RunMessageLoop() {
     MSG message;

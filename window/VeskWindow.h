@@ -158,8 +158,24 @@ template <class T> void VeskFreeWindow(std::unique_ptr<T>& window) {
 
 LRESULT CALLBACK VeskWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-// The thread's message pump: runs until the quit message is retrieved or fetching fails.
+// The thread's message pump: runs until the quit message is retrieved or fetching fails. A
+// posted timer message that names a callback is dropped: this program sets none, and the
+// system would call whatever address another program put there.
 void RunMessageLoop();
+
+// While it lives, the same protection for every other message loop of the creating thread
+// (the system's own, such as a message box's): a timer message that names a callback is
+// turned into WM_NULL as it is fetched.
+class TVeskForeignTimerGuard {
+public:
+    TVeskForeignTimerGuard();
+    ~TVeskForeignTimerGuard();
+    TVeskForeignTimerGuard(const TVeskForeignTimerGuard&) = delete;
+    TVeskForeignTimerGuard& operator=(const TVeskForeignTimerGuard&) = delete;
+
+private:
+    HHOOK Hook;
+};
 
 // The system's text for the calling thread's last error code, trimmed (VeskSystemErrorText).
 std::string LastErrorText();

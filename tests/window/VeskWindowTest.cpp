@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <optional>
 #include <future>
 #include <vector>
 
@@ -286,6 +288,61 @@ TEST(VeskWindowMessageLoop, DispatchesPostedMessagesUntilTheQuitMessage) {
     RunMessageLoop();
     EXPECT_EQ(window->Handled.size(), 2u);
     VeskFreeWindow(window);
+}
+
+std::atomic<int> TimerCalls{0};
+std::atomic<bool> MarkerSeen{false};
+
+void CALLBACK CountTimerCall(HWND, UINT, UINT_PTR, DWORD) {
+    ++TimerCalls;
+}
+
+LRESULT CALLBACK MarkerProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_APP)
+        MarkerSeen = true;
+    return DefWindowProcA(window, msg, wParam, lParam);
+}
+
+// A message box runs the system's own message loop, which the pump's filter never sees: the
+// guard keeps a timer callback that another program posts while a box is up from being
+// called. Without it, it is called (the same sequence shows that).
+TEST(VeskWindowMessageLoop, TimerCallbacksPostedWhileABoxIsUpAreCalledOnlyWithoutTheGuard) {
+    WNDCLASSA markerClass{};
+    markerClass.lpfnWndProc = MarkerProc;
+    markerClass.hInstance = GetModuleHandleA(nullptr);
+    markerClass.lpszClassName = "VeskTestMarker";
+    RegisterClassA(&markerClass);
+    HWND marker = CreateWindowExA(0, "VeskTestMarker", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  markerClass.hInstance, nullptr);
+    ASSERT_NE(marker, nullptr);
+    const DWORD thread = GetCurrentThreadId();
+    for (const bool guarded : {false, true}) {
+        SCOPED_TRACE(guarded ? "with the guard" : "without the guard");
+        TimerCalls = 0;
+        MarkerSeen = false;
+        std::optional<TVeskForeignTimerGuard> guard;
+        if (guarded)
+            guard.emplace();
+        auto hostile = std::async(std::launch::async, [&] {
+            HWND box = nullptr;
+            if (!VeskTest::WaitUntil([&] {
+                    box = FindWindowA("#32770", "VeskTestTimerBox");
+                    return box && IsWindowVisible(box);
+                }))
+                return false;
+            PostThreadMessageA(thread, WM_TIMER, 1, reinterpret_cast<LPARAM>(&CountTimerCall));
+            // Posted messages are fetched in order: once the marker is handled, so was the timer.
+            PostMessageA(marker, WM_APP, 0, 0);
+            const bool fetched = VeskTest::WaitUntil([] { return MarkerSeen.load(); });
+            SendMessageA(box, WM_COMMAND, IDOK, 0);
+            return fetched;
+        });
+        MessageBoxA(nullptr, "a box", "VeskTestTimerBox", MB_OK);
+        EXPECT_TRUE(hostile.get());
+        EXPECT_EQ(TimerCalls.load(), guarded ? 0 : 1);
+    }
+    DestroyWindow(marker);
+    UnregisterClassA("VeskTestMarker", markerClass.hInstance);
 }
 
 } // namespace
