@@ -18,6 +18,8 @@ constexpr DWORD KeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN
 // (a second in all).
 constexpr int RetriesWhileBusy = 40;
 constexpr DWORD RetryPauseMs = 25;
+// Temporary names tried before a replace gives up: each one something else already holds.
+constexpr int TemporaryNamesTried = 100;
 
 // Large files move in pieces: one ReadFile or WriteFile takes a 32-bit count.
 constexpr std::uint64_t Piece = std::uint64_t(1) << 24;
@@ -147,7 +149,8 @@ void VeskReplaceFile(const std::string& path, const std::string& suffix, const v
             break;
         // Only a name that something else holds is worth another try.
         const DWORD code = GetLastError();
-        if (GetFileAttributesA(temporary.c_str()) == INVALID_FILE_ATTRIBUTES || tries == 99) {
+        if (GetFileAttributesA(temporary.c_str()) == INVALID_FILE_ATTRIBUTES ||
+            tries + 1 == TemporaryNamesTried) {
             SetLastError(code);
             Fail(failureText, TVeskFileStep::Create, path, temporary);
         }

@@ -99,15 +99,10 @@ vesk_build() {
     for arch in "${archs[@]}"; do vesk_build_arch "$arch"; done
 }
 
-# The loader for a Windows program, from its PE header: wine64 for x86_64, wine for i686.
-vesk_loader_for() {
-    local machine
-    machine=$(python3 "$VESK_ROOT/tools/pecheck/VeskPeCheck.py" machine "$1") || return 1
-    case $machine in
-    x86_64) echo "$VESK_WINE64" ;;
-    i686) echo "$VESK_WINE32" ;;
-    esac
-}
+# Wine's loader for a build's programs (i686 or x86_64), and the kind of prefix its tests
+# run in.
+vesk_loader() { if [ "$1" = i686 ]; then echo "$VESK_WINE32"; else echo "$VESK_WINE64"; fi; }
+vesk_winearch() { if [ "$1" = i686 ]; then echo win32; else echo win64; fi; }
 
 # A headless Wine prefix (null display driver), made once and marked ready only when
 # complete; a half-made one is made again.   vesk_make_prefix PREFIX win32|win64

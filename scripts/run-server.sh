@@ -32,7 +32,7 @@ if [ ! -f "$run/VeskTrayServer.ini" ]; then
     printf '\xff\xfe' > "$run/VeskTrayServer.ini"
     printf '[VeskTrayServer]\r\nRegistration Method = 1' | iconv -f UTF-8 -t UTF-16LE >> "$run/VeskTrayServer.ini"
 fi
-if [ "$arch" = i686 ]; then loader=$VESK_WINE32; else loader=$VESK_WINE64; fi
+loader=$(vesk_loader "$arch")
 
 echo "VeskTrayServer ($arch) is running (start mode 1). Stop it from another terminal with:"
 echo "  scripts/wine-run vesktrayctl.exe quit"

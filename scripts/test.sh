@@ -36,11 +36,12 @@ done
 # One build's tests in its own prefix, with one wineserver for the whole run so that every
 # test's Wine start is quick.
 run_suite() {
-    local arch=$1 winearch=$2 loader=$3
-    shift 3
-    local prefix
+    local arch=$1
+    shift
+    local prefix loader
     prefix=$(vesk_test_prefix "$arch")
-    vesk_make_prefix "$prefix" "$winearch"
+    loader=$(vesk_loader "$arch")
+    vesk_make_prefix "$prefix" "$(vesk_winearch "$arch")"
     echo "running the $arch tests in $prefix"
     local result=0
     (
@@ -56,10 +57,10 @@ run_suite() {
 }
 
 if vesk_can_run_32bit; then
-    run_suite x86_64 win64 "$VESK_WINE64" "$@" || status=1
-    run_suite i686 win32 "$VESK_WINE32" "$@" || status=1
+    run_suite x86_64 "$@" || status=1
+    run_suite i686 "$@" || status=1
 else
-    run_suite x86_64 win64 "$VESK_WINE64" -LE needs-32bit "$@" || status=1
+    run_suite x86_64 -LE needs-32bit "$@" || status=1
     echo "32-bit tests skipped: $VESK_NO_32BIT_WHY"
 fi
 

@@ -4,7 +4,6 @@
 
 #include "VeskError.h"
 #include "VeskFile.h"
-#include "VeskHandle.h"
 #include "VeskRegistryKey.h"
 #include "VeskSystemError.h"
 #include "VeskTraySetup.h"
@@ -50,6 +49,33 @@ void WriteString(const TVeskRegistryKey& key, const char* name, const std::strin
         throw EVeskError(ValueFailure("Failed to set data for '%s'", name));
 }
 
+// The start reports no such failure: it only makes the start mode 0.
+std::string KeepFailure(const TVeskFileFailure& failure) {
+    return "Cannot keep the settings file \"" + failure.Path +
+           "\": " + VeskSystemErrorText(failure.Code);
+}
+
+// A settings file whose bytes are not the server's own encoding (no UTF-16 little-endian
+// byte-order mark: an editor saved it as UTF-8 or ANSI) reads as nothing and would be
+// rewritten as nothing: its exact bytes are first kept as "VeskTrayServer.ini.bak" beside
+// it, replacing an earlier one. Fails when they cannot be kept, so that nothing is lost.
+void KeepSettingsFileNotInOurEncoding() {
+    const std::string name = VeskWideToAnsi(VeskSettingsFileName());
+    if (!VeskIsFile(name))
+        return;
+    std::string bytes;
+    VeskReadWholeFile(
+        name,
+        [&](std::uint64_t size) {
+            bytes.resize(static_cast<size_t>(size));
+            return static_cast<void*>(bytes.data());
+        },
+        KeepFailure);
+    if (bytes.empty() || bytes.rfind("\xFF\xFE", 0) == 0)
+        return;
+    VeskReplaceFile(name + ".bak", ".new", bytes.data(), bytes.size(), std::nullopt, KeepFailure);
+}
+
 } // namespace
 
 TVeskWideString VeskSettingsFileName() {
@@ -65,25 +91,6 @@ std::unique_ptr<TVeskIni> LoadSettings() {
 void SaveSettings(std::unique_ptr<TVeskIni>& settings) {
     settings->SaveToFile(VeskSettingsFileName());
     settings.reset();
-}
-
-void KeepSettingsFileNotInOurEncoding() {
-    const std::string name = VeskWideToAnsi(VeskSettingsFileName());
-    unsigned char mark[2] = {};
-    DWORD got = 0;
-    {
-        TVeskHandle file(CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.Valid())
-            return; // nothing to keep (and a file that cannot be read fails the load already)
-        if (!ReadFile(file.Get(), mark, sizeof mark, &got, nullptr))
-            throw EVeskError("Cannot read the settings file: " +
-                             VeskSystemErrorText(GetLastError()));
-    }
-    if (got == 0 || (got == 2 && mark[0] == 0xFF && mark[1] == 0xFE))
-        return;
-    if (!CopyFileA(name.c_str(), (name + ".bak").c_str(), FALSE))
-        throw EVeskError("Cannot keep the settings file: " + VeskSystemErrorText(GetLastError()));
 }
 
 std::int32_t ReadRegistrationMethod() noexcept {

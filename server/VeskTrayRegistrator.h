@@ -16,12 +16,6 @@ std::unique_ptr<TVeskIni> LoadSettings();
 // Writes the document to the settings file and frees it; on failure the caller keeps it.
 void SaveSettings(std::unique_ptr<TVeskIni>& settings);
 
-// A settings file whose bytes are not the server's own encoding (no UTF-16 little-endian
-// byte-order mark: an editor saved it as UTF-8 or ANSI) reads as nothing and would be
-// rewritten as nothing: its exact bytes are first kept as "VeskTrayServer.ini.bak" beside
-// it, replacing an earlier one. Fails when they cannot be kept, so that nothing is lost.
-void KeepSettingsFileNotInOurEncoding();
-
 // The start mode; despite the name it also writes the settings file back, normalised, with the
 // key added or repaired (after keeping a file in another encoding). Never fails: any failure
 // gives 0.

@@ -14,8 +14,7 @@ case ${1:-} in
 --64) arch=x86_64; shift ;;
 esac
 case $arch in
-i686) winearch=win32; loader=$VESK_WINE32 ;;
-x86_64) winearch=win64; loader=$VESK_WINE64 ;;
+i686 | x86_64) ;;
 *) vesk_fail "choosing the build" "set VESK_BENCH_ARCH to i686 or x86_64 (it is \"$arch\")" ;;
 esac
 if [ "$arch" = i686 ] && ! vesk_can_run_32bit; then
@@ -25,7 +24,8 @@ fi
 vesk_build "$arch" >&2
 export WINEPREFIX
 WINEPREFIX=$(vesk_test_prefix "$arch")
-vesk_make_prefix "$WINEPREFIX" "$winearch" >&2
+vesk_make_prefix "$WINEPREFIX" "$(vesk_winearch "$arch")" >&2
 dir=$(vesk_build_dir "$arch")
-exec python3 "$VESK_ROOT/bench/server/VeskServerBench.py" --wine "$loader" --bin "$dir/bin" \
+exec python3 "$VESK_ROOT/bench/server/VeskServerBench.py" --wine "$(vesk_loader "$arch")" \
+    --bin "$dir/bin" \
     --work "$dir/bench-server-run" "$@"

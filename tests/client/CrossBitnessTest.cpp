@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 
 #include "ClientTestSupport.h"
 #include "VeskRecordingHook.h"
@@ -14,23 +13,6 @@ using namespace VeskTest;
 using namespace VeskClientTest;
 
 namespace {
-
-// The 32-bit build's programs, from the build (a Unix path: Wine shows "/" as drive Z:).
-std::string PeerBinDir() {
-    const char* dir = std::getenv("VESK_PEER_BIN_DIR");
-    if (!dir || !*dir)
-        return {};
-    std::string path = std::string("Z:") + dir + "\\";
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
-
-void CopyOrThrow(const std::string& from, const std::string& to) {
-    if (!CopyFileA(from.c_str(), to.c_str(), FALSE))
-        throw std::runtime_error("cannot copy " + from);
-}
 
 struct Pairing {
     const char* Name;
@@ -42,21 +24,16 @@ class CrossBitness : public ::testing::TestWithParam<Pairing> {};
 // Arguments and results with bit 31 set travel both ways: a wrong sign or width on either
 // side of the boundary shows as another number.
 TEST_P(CrossBitness, ClientsOfTheOtherBitnessReachTheHookAndGetItsResultsUnchanged) {
-    const std::string peer = PeerBinDir();
-    if (peer.empty())
+    const std::optional<std::string> peer = PeerBinDir();
+    if (!peer)
         GTEST_SKIP() << "VESK_PEER_BIN_DIR names no 32-bit build";
-    const std::string serverBin = GetParam().ServerIsPeer ? peer : BinDir();
-    const std::string clientBin = GetParam().ServerIsPeer ? BinDir() : peer;
+    const std::string serverBin = GetParam().ServerIsPeer ? *peer : BinDir();
+    const std::string clientBin = GetParam().ServerIsPeer ? BinDir() : *peer;
 
-    TScratchDir folder;
-    CopyOrThrow(serverBin + "VeskTrayServer.exe", folder.File("VeskTrayServer.exe"));
-    CopyOrThrow(serverBin + "recording\\VeskTrayHook.hk", folder.File("VeskTrayHook.hk"));
-    WriteFileBytes(folder.File("VeskTrayServer.ini"), StartModeSettings(1));
-    TEnvironmentVariable log(VeskRecordingHook::LogVariable, folder.File("hook.log"));
     TEnvironmentVariable install(VeskRecordingHook::InstallVariable, "");
     TEnvironmentVariable fixture(VeskRecordingHook::FixtureVariable, "");
-    JoinDesktop();
-    TProcess server("\"" + folder.File("VeskTrayServer.exe") + "\"", folder.Path());
+    TServerFolder folder(THook::Recording, StartModeSettings(1), false, serverBin);
+    auto server = folder.Start();
     ASSERT_TRUE(WaitUntil([] { return FindControlWindow() != nullptr; }));
 
     const std::string ctl = clientBin + "vesktrayctl.exe";
@@ -90,10 +67,10 @@ TEST_P(CrossBitness, ClientsOfTheOtherBitnessReachTheHookAndGetItsResultsUnchang
 
     run = RunProgram(ctl, {"quit"});
     EXPECT_EQ(run.Exit, 0) << run.Err;
-    EXPECT_EQ(server.Wait(), 0u);
+    EXPECT_EQ(server->Wait(), 0u);
 
     // The hook saw every argument as the client meant it.
-    const auto calls = ReadHookLog(folder.File("hook.log"));
+    const auto calls = folder.Calls();
     ASSERT_EQ(HookEvents(calls), "load InstallTrayHook AddMonitor AddMonitor RemoveMonitor "
                                  "RemoveMonitor UninstallTrayHook unload");
     const std::string arguments[] = {text(first), text(second), text(second), text(first)};

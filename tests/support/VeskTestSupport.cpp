@@ -1,5 +1,7 @@
 #include "VeskTestSupport.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -149,15 +151,24 @@ void Copy(const std::string& from, const std::string& to) {
 
 } // namespace
 
-TServerFolder::TServerFolder(THook hook, const std::optional<std::string>& settings,
-                             bool withTool) {
-    Copy(BinDir() + "VeskTrayServer.exe", Exe);
+std::optional<std::string> PeerBinDir() {
+    const char* dir = std::getenv("VESK_PEER_BIN_DIR");
+    if (!dir || !*dir)
+        return std::nullopt;
+    std::string path = std::string("Z:") + dir + "\\";
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+TServerFolder::TServerFolder(THook hook, const std::optional<std::string>& settings, bool withTool,
+                             const std::string& binDir) {
+    Copy(binDir + "VeskTrayServer.exe", Exe);
     if (hook != THook::None) {
         const std::string folder = hook == THook::Recording ? "recording" : "three-names";
-        Copy(BinDir() + folder + "\\VeskTrayHook.hk", Scratch.File("VeskTrayHook.hk"));
+        Copy(binDir + folder + "\\VeskTrayHook.hk", Scratch.File("VeskTrayHook.hk"));
     }
     if (withTool)
-        Copy(BinDir() + "vesktrayctl.exe", Scratch.File("vesktrayctl.exe"));
+        Copy(binDir + "vesktrayctl.exe", Scratch.File("vesktrayctl.exe"));
     if (settings)
         WriteFileBytes(Settings, *settings);
 }

@@ -108,8 +108,13 @@ public:
 
 enum class THook { None, Recording, ThreeNames };
 
+// The other build's bin folder (VESK_PEER_BIN_DIR, a Unix path, which Wine shows on drive
+// Z:) with a trailing separator, or nothing when the build names none.
+std::optional<std::string> PeerBinDir();
+
 // A scratch folder holding the server, the chosen hook library, optionally a settings file
-// and vesktrayctl.exe; the recording library's log is kept there too.
+// and vesktrayctl.exe, all from one build's bin folder (this build's unless told otherwise);
+// the recording library's log is kept there too.
 struct TServerFolder {
     TScratchDir Scratch;
     const std::string Exe = Scratch.File("VeskTrayServer.exe");
@@ -119,7 +124,7 @@ struct TServerFolder {
 
     explicit TServerFolder(THook hook = THook::Recording,
                            const std::optional<std::string>& settings = std::nullopt,
-                           bool withTool = false);
+                           bool withTool = false, const std::string& binDir = BinDir());
     std::unique_ptr<TProcess> Start() const;
     std::vector<THookCall> Calls() const { return ReadHookLog(Log); }
     std::string Events() const { return HookEvents(Calls()); }

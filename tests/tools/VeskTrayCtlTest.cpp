@@ -603,16 +603,6 @@ TEST_F(VesktrayctlInstall, ASettingsFileThatCannotBeWrittenLeavesTheRegistryAlon
     }
 }
 
-// The other build's bin folder (a Unix path, which Wine shows on drive Z:), or nothing.
-std::optional<std::string> PeerBinDir() {
-    const char* dir = std::getenv("VESK_PEER_BIN_DIR");
-    if (!dir || !*dir)
-        return std::nullopt;
-    std::string path = std::string("Z:") + dir + "\\";
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
 bool WindowsIs64Bit() {
     BOOL wow64 = FALSE;
     return sizeof(void*) == 8 || (IsWow64Process(GetCurrentProcess(), &wow64) && wow64);
